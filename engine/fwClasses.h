@@ -1,0 +1,201 @@
+// The engine tree: one root, the fix / boost / clean categories, their groups
+// in display order, and under each group one scanner that owns what it finds.
+// Built from the definitions document carried in the program's "DATA"
+// resource; one tree serves one scan and the fixes that follow it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+class TXMLTag;
+class TfwMain;
+class TfwItems;
+class TfwAddOnItem;
+class TfwItemsAddOns;
+
+// Language of the captions shown (lower-case code such as "en", "pt-br").
+// Set by the translation layer from the user's setting; "en" until then.
+std::string UILanguage();
+void SetUILanguage(const std::string &code);
+
+// UTF-8 text of the documents to the wide text that is shown.
+std::wstring Utf8ToWide(const std::string &text);
+std::string WideToUtf8(const std::wstring &text);
+
+// (language, text) pairs of one caption kind.
+class TfwCaptions {
+public:
+    // A second text for the same language replaces the first; an empty one
+    // removes it.
+    void Set(const std::string &language, const std::wstring &text);
+    // Text for the language, falling back from "pt-br" to "pt" and then to "en".
+    std::wstring Get(const std::string &language) const;
+    size_t Count() const { return FItems.size(); }
+
+private:
+    std::vector<std::pair<std::string, std::wstring>> FItems;
+};
+
+enum TfwCategoryKind { ckNone = 0, ckFix = 1, ckBoost = 2, ckClean = 3 };
+
+// Progress record handed to the user interface.
+struct TfwUIStatus {
+    uint8_t Phase = 0;  // 0 idle, 1 scanning, 2 backing up, 3 fixing
+    uint8_t Kind = 0;   // TfwCategoryKind
+    std::wstring GroupCaption;
+    int32_t Position = 0;
+    int32_t Maximum = 0;
+    int32_t FixCount = 0;
+    int32_t BoostCount = 0;
+    int64_t CleanSize = 0;
+    int64_t MemoryFree = 0;
+    int32_t AddOnCount = 0;
+
+    void Clear() { *this = TfwUIStatus(); }
+};
+
+using TfwProgressEvent = bool (*)(void *context, const TfwUIStatus &status);
+
+class TfwClassWithCaption {
+public:
+    explicit TfwClassWithCaption(TfwMain *main) : Main(main) {}
+    virtual ~TfwClassWithCaption() = default;
+    TfwClassWithCaption(const TfwClassWithCaption &) = delete;
+    TfwClassWithCaption &operator=(const TfwClassWithCaption &) = delete;
+
+    TfwMain *Main;
+    // Created on first use.
+    std::unique_ptr<TfwCaptions> Captions, SettingsCaptions, Hints, SettingsHints;
+
+    // Reads the caption, hint, settingscaption and settingshint children.
+    virtual void LoadFromXML(TXMLTag *tag);
+
+    std::wstring Caption() const;
+    std::wstring Hint() const;
+    std::wstring SettingsCaption() const;
+    std::wstring SettingsHint() const;
+};
+
+class TfwItem {
+public:
+    explicit TfwItem(TfwItems *owner) : Owner(owner) {}
+    virtual ~TfwItem() = default;
+    TfwItem(const TfwItem &) = delete;
+    TfwItem &operator=(const TfwItem &) = delete;
+
+    TfwItems *Owner;
+    bool Found = false;
+    bool Selected = false;
+    bool IsDetail = false;  // a line under a found key; never backed up or fixed itself
+    bool Is64 = false;
+    int64_t Size = 0;
+    std::wstring Caption;
+    TfwAddOnItem *AddOnInfo = nullptr;
+    bool Listed = false;
+
+    // Reads the item from its element; false when the entry is not valid and
+    // must be dropped.
+    virtual bool LoadFromXML(TXMLTag *tag) = 0;
+    virtual std::string GetXML() const { return {}; }
+    virtual void Scan() = 0;
+    virtual void Backup() {}
+    virtual void Fix() = 0;
+};
+
+class TfwItems {
+public:
+    explicit TfwItems(TfwMain *main);
+    virtual ~TfwItems();
+    TfwItems(const TfwItems &) = delete;
+    TfwItems &operator=(const TfwItems &) = delete;
+
+    std::vector<TfwItem *> List;  // owned
+    TfwMain *Main;
+    int Step = 0, Steps = 1, SubStep = 0, SubSteps = 1;
+
+    virtual void LoadFromXML(TXMLTag *tag) {}
+    virtual void Scan() = 0;
+    virtual void Fix();
+    virtual int FoundCount() const;
+    virtual int64_t FoundSize() const;
+    virtual int SelectedCount() const;
+    virtual int64_t SelectedSize() const;
+
+    // Takes ownership.
+    TfwItem *Add(TfwItem *item);
+    void Clear();
+};
+
+class TfwGroup : public TfwClassWithCaption {
+public:
+    explicit TfwGroup(TfwMain *main) : TfwClassWithCaption(main) {}
+    ~TfwGroup() override;
+
+    std::string Id;
+    int Order = 0;
+    bool InSettings = false;
+    bool Enabled = true;
+    bool ShowDetails = false;
+    bool Selected = true;
+    TfwItems *Items = nullptr;  // owned
+    std::string ItemsType;      // the lower-cased type that created Items
+    int ProgressSize = 10;
+
+    void LoadFromXML(TXMLTag *tag) override;
+
+    int FoundCount() const;
+    int64_t FoundSize() const;
+    int SelectedCount() const;
+    int64_t SelectedSize() const;
+};
+
+class TfwCategory : public TfwClassWithCaption {
+public:
+    TfwCategory(TfwMain *main, TfwCategoryKind kind) : TfwClassWithCaption(main), Kind(kind) {}
+    ~TfwCategory() override;
+
+    TfwCategoryKind Kind;
+    std::vector<TfwGroup *> Groups;  // owned, ascending Order
+    int Done = 0;
+    int Current = -1;
+
+    void LoadFromXML(TXMLTag *tag) override;
+
+    int FoundCount() const;
+    int SelectedCount() const;
+    int64_t SelectedSize() const;
+    TfwGroup *GroupById(const std::string &id) const;
+};
+
+class TfwMain {
+public:
+    TfwMain() = default;
+    virtual ~TfwMain();
+    TfwMain(const TfwMain &) = delete;
+    TfwMain &operator=(const TfwMain &) = delete;
+
+    std::string Version;
+    TfwCategory *Fix = nullptr, *Boost = nullptr, *Clean = nullptr;  // owned
+    TfwItemsAddOns *AddOns = nullptr;  // owned by its group
+    bool Stopped = false;
+    uint32_t LastReport = 0;
+    TfwUIStatus Status;
+    TfwProgressEvent OnProgress = nullptr;
+    void *OnProgressContext = nullptr;
+
+    // Hooks for a derived root; the base accepts everything.
+    virtual bool AcceptGroup(const std::string &id) { return true; }
+    virtual bool AcceptCategoryFix(int kind) { return true; }
+    virtual bool AcceptGroupFix(TfwGroup *group) { return true; }
+
+    // Loads the document from the program's "DATA" resource.
+    void LoadDefinitions();
+    // Loads from document text (the resource's content); for tools and tests.
+    void LoadDefinitionsFromText(const std::string &text);
+
+    TfwCategory *Category(int kind) const;
+    TfwGroup *GroupById(const std::string &id) const;
+};

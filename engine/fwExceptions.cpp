@@ -1,0 +1,110 @@
+#include "engine/fwExceptions.h"
+
+#include "engine/fwClassesEx.h"
+#include "engine/fwLogs.h"
+#include "platform/RegistryU.h"
+#include "platform/SystemPathsU.h"
+#include "platform/SystemPathsUtilsU.h"
+#include "platform/XMLU.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+std::string UpperA(std::string s)
+{
+    for (char &c : s)
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    return s;
+}
+
+// The system's own lower-casing, so national letters in paths fold as well.
+std::string LowerPath(std::string s)
+{
+    if (!s.empty()) CharLowerBuffA(&s[0], DWORD(s.size()));
+    return s;
+}
+
+std::string TrimA(const std::string &s)
+{
+    size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
+    return s.substr(b, e - b);
+}
+
+std::unique_ptr<TfwExceptions> Instance;
+
+} // namespace
+
+TfwExceptions *ProcessExceptions(bool create)
+{
+    if (!Instance && create) Instance = std::make_unique<TfwExceptions>();
+    return Instance.get();
+}
+
+void TfwExceptions::LoadFromXML(TXMLTag *tag)
+{
+    for (TXMLTag *child : tag->Children) {
+        if (child->Name == "reg") {
+            TfwRegException e;
+            e.Root = RegRootFromName(child->GetAttr("root"));
+            e.Key = UpperA(HexUnescape(child->GetAttr("key")));
+            while (!e.Key.empty() && e.Key.back() == '\\') e.Key.pop_back();
+            e.ValueName = UpperA(HexUnescape(child->GetAttr("name")));
+            e.Is64 = child->GetAttr("is64") == "1";
+            std::string ignore = LowerPath(child->GetAttr("ignore"));
+            e.Ignore = ignore == "key" ? 1 : ignore == "value" ? 2 : 0;
+            if (!e.Root || e.Key.empty() || e.Ignore == 0) {
+                Trace("INVALID Registry Exception!!!", tcLoad, tlDetail);
+                continue;
+            }
+            RegExceptions.push_back(e);
+        } else if (child->Name == "file") {
+            std::string path = TrimA(child->GetAttr("path"));
+            bool is64 = child->GetAttr("is64") == "1";
+            if (is64 && !Is64BitOS()) {
+                Trace("IGNORED 64-bit File Exception: " + path, tcLoad, tlDetail);
+                continue;
+            }
+            std::string full = LowerPath(is64 ? ExpandPath64(path) : ExpandPath(path));
+            if (full.empty()) continue;
+            FileExceptions.insert(std::lower_bound(FileExceptions.begin(), FileExceptions.end(), full), full);
+        }
+    }
+}
+
+bool TfwExceptions::IsRegExcepted(const TfwRegItem &item) const
+{
+    std::string key = item.Key;
+    while (!key.empty() && key.back() == '\\') key.pop_back();
+    key = UpperA(key);
+    for (const auto &e : RegExceptions) {
+        if (e.Root != item.Root) continue;
+        // A plain text prefix: an exception for SOFTWARE\FOO also covers SOFTWARE\FOOBAR.
+        if (e.Ignore == 1 && key.compare(0, e.Key.size(), e.Key) == 0) return true;
+        if (e.Ignore == 2 && key == e.Key && UpperA(item.ValueName) == e.ValueName) return true;
+    }
+    return false;
+}
+
+bool TfwExceptions::IsFileExcepted(const std::string &path) const
+{
+    std::string p = LowerPath(path);
+    size_t slash = p.find_last_of("\\/");
+    if (p.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos, "desktop.ini") == 0) return true;
+    return std::binary_search(FileExceptions.begin(), FileExceptions.end(), p);
+}
+
+bool TfwExceptions::RemoveExceptedFiles(std::vector<std::string> &paths) const
+{
+    bool removed = false;
+    for (size_t i = paths.size(); i-- > 0;) {
+        if (IsFileExcepted(paths[i])) {
+            paths.erase(paths.begin() + i);
+            removed = true;
+        }
+    }
+    return removed;
+}

@@ -1,0 +1,158 @@
+#include "platform/DirectoryU.h"
+
+#include "platform/FileU.h"
+#include "platform/ObjectSecurityU.h"
+
+#include <windows.h>
+
+namespace {
+
+bool IsNTFamily()
+{
+    return (GetVersion() & 0x80000000u) == 0;
+}
+
+class FindHandle {
+public:
+    explicit FindHandle(HANDLE h) : h_(h) {}
+    ~FindHandle() { if (h_ != INVALID_HANDLE_VALUE) FindClose(h_); }
+    FindHandle(const FindHandle &) = delete;
+    FindHandle &operator=(const FindHandle &) = delete;
+    HANDLE get() const { return h_; }
+    bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
+private:
+    HANDLE h_;
+};
+
+std::string WithBackslash(const std::string &path)
+{
+    return (path.empty() || path.back() == '\\') ? path : path + '\\';
+}
+
+std::string WithoutBackslash(const std::string &path)
+{
+    return (!path.empty() && path.back() == '\\') ? path.substr(0, path.size() - 1) : path;
+}
+
+bool IsBareDrive(const std::string &path)
+{
+    return path.size() == 2 && path[1] == ':';
+}
+
+// A junction or symbolic link to a folder. Walking into one would delete
+// whatever it points at, which may lie anywhere (another user's documents, a
+// system folder); it is removed as a link instead.
+bool IsFolderLink(DWORD attributes)
+{
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+enum class Mode { Force, Schedule };
+
+bool RemoveFolder(const std::string &path, bool withContents, Mode mode);
+
+// Deletes every entry of folder (which ends with a backslash) and goes on past
+// failures; true when all went.
+bool DeleteEntries(const std::string &folder, Mode mode)
+{
+    WIN32_FIND_DATAA fd;
+    FindHandle find(FindFirstFileA((folder + "*").c_str(), &fd));
+    if (!find.valid()) return false;
+    bool all = true;
+    do {
+        std::string name = fd.cFileName;
+        if (name == "." || name == "..") continue;
+        std::string full = folder + name;
+        bool ok;
+        if (IsFolderLink(fd.dwFileAttributes))
+            ok = RemoveDirectoryA(full.c_str()) != FALSE;
+        else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ok = RemoveFolder(full, true, mode);
+        else if (mode == Mode::Schedule)
+            ok = DeleteFileOrSchedule(full, true);
+        else
+            ok = DeleteFileForce(full);
+        all = all && ok;
+    } while (FindNextFileA(find.get(), &fd));
+    return all;
+}
+
+bool RemoveFolder(const std::string &path, bool withContents, Mode mode)
+{
+    const std::string folder = WithoutBackslash(path);
+    if (folder.empty()) return false;
+    DWORD attr = GetFileAttributesA(folder.c_str());
+    if (withContents && attr != INVALID_FILE_ATTRIBUTES && !IsFolderLink(attr))
+        DeleteEntries(folder + '\\', mode);
+    if (RemoveDirectoryA(folder.c_str())) return true;
+    if (mode != Mode::Schedule || !IsNTFamily()) return false;
+    if (GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+    // Removed at the next start, after the files scheduled before it: the
+    // system handles the pending list in order, so the folder is empty by then.
+    return MoveFileExA(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+}
+
+bool CreateOne(const std::string &folder, bool everyoneAccess)
+{
+    SECURITY_ATTRIBUTES *security = everyoneAccess ? EveryoneFileSecurity() : nullptr;
+    return CreateDirectoryA(folder.c_str(), security) != FALSE;
+}
+
+bool CreateWithParents(const std::string &path, bool everyoneAccess)
+{
+    const std::string folder = WithoutBackslash(path);
+    if (folder.empty()) return false;
+    if (IsBareDrive(folder) || DirectoryExists(folder)) return true;
+    size_t cut = folder.find_last_of('\\');
+    if (cut != std::string::npos && cut > 0)
+        CreateWithParents(folder.substr(0, cut), everyoneAccess);
+    CreateOne(folder, everyoneAccess);
+    // Another process may have created it meanwhile; either way it is there.
+    return DirectoryExists(folder);
+}
+
+} // namespace
+
+bool DirectoryExists(const std::string &path)
+{
+    DWORD attr = GetFileAttributesA(path.c_str());
+    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool ForceDirectories(const std::string &path, bool everyoneAccess, bool withParents)
+{
+    try {
+        return withParents ? CreateWithParents(path, everyoneAccess) : CreateOne(path, everyoneAccess);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool DeleteFolder(const std::string &path, bool withContents)
+{
+    try {
+        return RemoveFolder(path, withContents, Mode::Force);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool EmptyFolder(const std::string &path)
+{
+    try {
+        // The folder itself may be a link (a temp folder moved to another
+        // drive): emptying it is what was asked. Links inside are not followed.
+        return !path.empty() && DeleteEntries(WithBackslash(path), Mode::Force);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool DeleteFolderOrSchedule(const std::string &path, bool withContents, bool scheduleOnFailure)
+{
+    try {
+        return RemoveFolder(path, withContents, scheduleOnFailure ? Mode::Schedule : Mode::Force);
+    } catch (...) {
+        return false;
+    }
+}

@@ -1,0 +1,139 @@
+#include "platform/FileU.h"
+
+#include "platform/ObjectSecurityU.h"
+#include "platform/StreamU.h"
+
+#include <vector>
+
+namespace {
+
+// Security descriptors and delayed deletion exist only on the NT family;
+// Windows 9x answers them with failure or, worse, silently.
+bool IsNTFamily()
+{
+    return (GetVersion() & 0x80000000u) == 0;
+}
+
+bool DeleteFileTwice(const std::string &path)
+{
+    if (!FileExists(path)) return false;
+    if (DeleteFileA(path.c_str())) return true;
+    // A read-only file or one whose access list shuts us out: open it up and
+    // try again. Each step may fail on its own; only the final delete counts.
+    GrantEveryoneFile(path);
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return DeleteFileA(path.c_str()) != FALSE;
+}
+
+} // namespace
+
+bool FileExists(const std::string &path)
+{
+    DWORD attr = GetFileAttributesA(path.c_str());
+    return attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int64_t FileSize(const std::string &path)
+{
+    WIN32_FIND_DATAA fd;
+    HANDLE find = FindFirstFileA(path.c_str(), &fd);
+    if (find == INVALID_HANDLE_VALUE) return -1;
+    FindClose(find);
+    return (int64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
+}
+
+bool DeleteFileForce(const std::string &path)
+{
+    try {
+        return DeleteFileTwice(path);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool DeleteFileOrSchedule(const std::string &path, bool scheduleOnFailure)
+{
+    try {
+        if (!FileExists(path)) return false;
+        if (DeleteFileTwice(path)) return true;
+        if (!scheduleOnFailure || !IsNTFamily()) return false;
+        if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+        return MoveFileExA(path.c_str(), nullptr,
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool CopyFileEx(const std::string &source, const std::string &target, bool everyoneAccess,
+                bool overwrite)
+{
+    try {
+        if (!FileExists(source)) return false;
+        if (FileExists(target) && (!overwrite || !DeleteFileForce(target))) return false;
+        if (!CopyFileA(source.c_str(), target.c_str(), FALSE)) return false;
+        if (everyoneAccess) GrantEveryoneFile(target);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool GrantEveryoneFile(const std::string &path)
+{
+    if (!IsNTFamily()) return false;
+    try {
+        // GetFileSecurityA/SetFileSecurityA rather than the named-object
+        // functions: those would also rewrite the inherited entries of
+        // everything below a folder, which can take minutes on a large tree.
+        const SECURITY_INFORMATION what =
+            OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+        std::vector<BYTE> current(512);
+        DWORD need = 0;
+        while (!GetFileSecurityA(path.c_str(), what, current.data(), DWORD(current.size()), &need)) {
+            if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || need <= current.size()) return false;
+            current.resize(need);
+        }
+        std::vector<BYTE> updated;
+        if (!BuildEveryoneGrant(current.data(), updated)) return false;
+        return SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, updated.data()) != FALSE;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool ReadFileToString(const std::string &path, std::string &text)
+{
+    text.clear();
+    try {
+        TFileReader reader;
+        if (reader.Open(path) && reader.ReadAll(text)) return true;
+    } catch (...) {
+    }
+    text.clear();
+    return false;
+}
+
+std::string ExpandEnvVars(const std::string &text)
+{
+    try {
+        DWORD need = ExpandEnvironmentStringsA(text.c_str(), nullptr, 0);
+        if (need == 0) return {};
+        // Variables may change between the two calls; grow until it fits.
+        for (int round = 0; round < 4; ++round) {
+            std::string out(need, '\0');
+            DWORD got = ExpandEnvironmentStringsA(text.c_str(), out.data(), need);
+            if (got == 0) return {};
+            if (got <= need) return CutAtNul(out);
+            need = got;
+        }
+    } catch (...) {
+    }
+    return {};
+}
+
+std::string CutAtNul(const std::string &text)
+{
+    size_t p = text.find('\0');
+    return p == std::string::npos ? text : text.substr(0, p);
+}

@@ -1,0 +1,61 @@
+#include "platform/ShortcutU.h"
+
+#include "platform/FileU.h"
+#include "platform/XMLU.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <objidl.h>
+#include <shlobj.h>
+
+namespace {
+
+template <typename T> struct ComPtr {
+    T *p = nullptr;
+    ComPtr() = default;
+    ~ComPtr() { if (p) p->Release(); }
+    ComPtr(const ComPtr &) = delete;
+    ComPtr &operator=(const ComPtr &) = delete;
+    T *operator->() const { return p; }
+    void **out() { return reinterpret_cast<void **>(&p); }
+};
+
+bool HasLnkExtension(const std::string &path)
+{
+    size_t dot = path.find_last_of(".\\/");
+    return dot != std::string::npos && path[dot] == '.' && SameNameA(path.substr(dot), ".lnk");
+}
+
+std::wstring Widen(const std::string &text)
+{
+    int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    if (n <= 0) return {};
+    std::wstring w(size_t(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, w.data(), n);
+    w.resize(size_t(n - 1));
+    return w;
+}
+
+} // namespace
+
+std::string ShortcutTarget(const std::string &path, bool withArguments)
+{
+    try {
+        if (!HasLnkExtension(path) || !FileExists(path)) return {};
+        ComPtr<IShellLinkA> link;
+        if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                    link.out())))
+            return {};
+        ComPtr<IPersistFile> file;
+        if (FAILED(link->QueryInterface(IID_IPersistFile, file.out()))) return {};
+        if (FAILED(file->Load(Widen(path).c_str(), STGM_READ))) return {};
+        char target[MAX_PATH] = {};
+        if (link->GetPath(target, MAX_PATH, nullptr, SLGP_UNCPRIORITY) != S_OK || !target[0]) return {};
+        if (!withArguments) return target;
+        char args[INFOTIPSIZE] = {};
+        if (FAILED(link->GetArguments(args, INFOTIPSIZE))) return {};
+        return std::string("\"") + target + "\" " + args;
+    } catch (...) {
+        return {};
+    }
+}

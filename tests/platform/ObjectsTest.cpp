@@ -1,0 +1,500 @@
+#include "platform/EventU.h"
+#include "platform/MutexU.h"
+#include "platform/ObjectSecurityU.h"
+#include "platform/ProcessU.h"
+#include "platform/RegistryU.h"
+#include "platform/SystemPathsU.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <aclapi.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Second processes are this test program started again, running only
+// ObjectsHelper.Child with a "--tovu-helper=<mode>:<name>" argument.
+const char HelperFlag[] = "--tovu-helper=";
+
+std::string OwnPath()
+{
+    char buf[MAX_PATH + 1] = {};
+    GetModuleFileNameA(nullptr, buf, MAX_PATH);
+    return buf;
+}
+
+std::string OwnFileName()
+{
+    std::string p = OwnPath();
+    return p.substr(p.find_last_of('\\') + 1);
+}
+
+std::string UniqueName(const char *what)
+{
+    static int counter = 0;
+    return std::string("TovuTestObjects.") + what + "." + std::to_string(GetCurrentProcessId()) + "." +
+           std::to_string(++counter);
+}
+
+std::string HelperCommandLine(const std::string &mode, const std::string &name)
+{
+    return "\"" + OwnPath() + "\" --gtest_filter=ObjectsHelper.Child " + HelperFlag + mode + ":" + name;
+}
+
+std::wstring Wide(const std::string &s)
+{
+    std::wstring w(s.size(), L'\0');
+    int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), &w[0], static_cast<int>(w.size()));
+    w.resize(n > 0 ? n : 0);
+    return w;
+}
+
+// A helper process that is ended, at the latest, when the test leaves.
+class THelperProcess {
+public:
+    THelperProcess(const std::string &mode, const std::string &name)
+    {
+        std::string cmd = HelperCommandLine(mode, name);
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        nul_ = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                           OPEN_EXISTING, 0, nullptr);
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = si.hStdOutput = si.hStdError = nul_;
+        if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
+                            &info_))
+            info_ = {};
+    }
+    ~THelperProcess()
+    {
+        if (info_.hProcess) {
+            if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(info_.hProcess, 99);
+            CloseHandle(info_.hProcess);
+            CloseHandle(info_.hThread);
+        }
+        if (nul_ != INVALID_HANDLE_VALUE) CloseHandle(nul_);
+    }
+    THelperProcess(const THelperProcess &) = delete;
+    THelperProcess &operator=(const THelperProcess &) = delete;
+
+    bool Started() const { return info_.hProcess != nullptr; }
+    DWORD Pid() const { return info_.dwProcessId; }
+    // The exit code, or -1 when it did not end in time.
+    long WaitExit(DWORD timeout)
+    {
+        if (!Started() || WaitForSingleObject(info_.hProcess, timeout) != WAIT_OBJECT_0) return -1;
+        DWORD code = 0;
+        GetExitCodeProcess(info_.hProcess, &code);
+        return static_cast<long>(code);
+    }
+
+private:
+    PROCESS_INFORMATION info_{};
+    HANDLE nul_ = INVALID_HANDLE_VALUE;
+};
+
+const DWORD ChildTimeout = 60000;  // process start is slow under emulation
+
+TEST(ObjectsHelper, Child)
+{
+    const std::string cmd = GetCommandLineA();
+    size_t at = cmd.find(HelperFlag);
+    if (at == std::string::npos) GTEST_SKIP() << "runs only as a helper process";
+    const std::string arg = cmd.substr(at + sizeof HelperFlag - 1);
+    const size_t colon = arg.find(':');
+    const std::string mode = arg.substr(0, colon), name = arg.substr(colon + 1);
+
+    if (mode == "signal") {
+        // Open the event the parent created and wake it.
+        TGlobalEvent e(name);
+        ExitProcess(!e.Existed() ? 1 : e.Signal() ? 0 : 2);
+    }
+    if (mode == "hold") {
+        // Take the mutex, tell the parent, and end without releasing it.
+        TGlobalMutex m(name);
+        if (!m.WaitFor(0)) ExitProcess(1);
+        TGlobalEvent held(name + ".held"), quit(name + ".quit");
+        held.Signal();
+        quit.WaitFor(ChildTimeout);
+        ExitProcess(0);
+    }
+    ExitProcess(3);
+}
+
+TEST(Objects, GlobalEventSharedWithSecondProcess)
+{
+    const std::string name = UniqueName("event");
+    TGlobalEvent e(name);
+    ASSERT_NE(e.Handle(), nullptr);
+    EXPECT_FALSE(e.Existed());
+    EXPECT_EQ(e.Name(), "Global\\" + name);
+    EXPECT_FALSE(e.WaitFor(0));
+
+    THelperProcess child("signal", name);
+    ASSERT_TRUE(child.Started());
+    EXPECT_TRUE(e.WaitFor(ChildTimeout));
+    EXPECT_EQ(child.WaitExit(ChildTimeout), 0);
+
+    // Manual reset: it stays signalled until reset.
+    EXPECT_TRUE(e.WaitFor(0));
+    EXPECT_TRUE(e.Unsignal());
+    EXPECT_FALSE(e.WaitFor(0));
+}
+
+TEST(Objects, AbandonedMutexCountsAsAcquired)
+{
+    const std::string name = UniqueName("mutex");
+    TGlobalEvent held(name + ".held"), quit(name + ".quit");
+    THelperProcess child("hold", name);
+    ASSERT_TRUE(child.Started());
+    ASSERT_TRUE(held.WaitFor(ChildTimeout));
+
+    TGlobalMutex m(name);
+    ASSERT_NE(m.Handle(), nullptr);
+    EXPECT_TRUE(m.Existed());
+    EXPECT_FALSE(m.WaitFor(0));
+    EXPECT_FALSE(m.Owned());
+
+    quit.Signal();
+    EXPECT_EQ(child.WaitExit(ChildTimeout), 0);
+    EXPECT_TRUE(m.WaitFor(0));
+    EXPECT_TRUE(m.Owned());
+    EXPECT_TRUE(m.Release());
+    EXPECT_FALSE(m.Owned());
+}
+
+// Nested acquisitions must all be given back by the destructor, or other
+// threads and processes would be locked out until this thread ends.
+TEST(Objects, MutexReleasesNestedAcquisitions)
+{
+    const std::string name = UniqueName("nested");
+    TMutex keep(name);  // keeps the kernel object alive while m comes and goes
+    {
+        TMutex m(name);
+        EXPECT_TRUE(m.Existed());
+        EXPECT_FALSE(m.Release());
+        ASSERT_TRUE(m.WaitFor(0));
+        ASSERT_TRUE(m.WaitFor(0));
+        EXPECT_TRUE(m.Release());
+        EXPECT_TRUE(m.Owned());
+    }  // goes with one acquisition still held
+    std::atomic<int> other{-1};
+    std::thread t([&] {
+        TMutex m(name);
+        other = m.WaitFor(0) ? 1 : 0;
+    });
+    t.join();
+    EXPECT_EQ(other, 1);
+}
+
+// Number of entries, and whether one allows Everyone all of `full` (or
+// GENERIC_ALL) with at least the inheritance flags given.
+bool HasWorldEntry(PACL acl, ACCESS_MASK full, BYTE flags, int *count = nullptr, ACCESS_MASK *mask = nullptr)
+{
+    const int n = acl ? acl->AceCount : 0;
+    if (count) *count = n;
+    for (int i = 0; i < n; ++i) {
+        ACE_HEADER *ace = nullptr;
+        if (!GetAce(acl, i, reinterpret_cast<void **>(&ace)) || ace->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+        auto *allowed = reinterpret_cast<ACCESS_ALLOWED_ACE *>(ace);
+        if (!EqualSid(&allowed->SidStart, EveryoneSid())) continue;
+        if (mask) *mask = allowed->Mask;
+        if (((allowed->Mask & GENERIC_ALL) || (allowed->Mask & full) == full) && (ace->AceFlags & flags) == flags)
+            return true;
+    }
+    return false;
+}
+
+TEST(Objects, NamedObjectsOpenToEveryone)
+{
+    struct Case {
+        HANDLE handle;
+        ACCESS_MASK access;
+    };
+    const std::string eventName = UniqueName("dacl"), mutexName = UniqueName("dacl");
+    TEvent event(eventName);
+    TMutex mutex(mutexName);
+    for (const Case &c : {Case{event.Handle(), EVENT_ALL_ACCESS}, Case{mutex.Handle(), MUTEX_ALL_ACCESS}}) {
+        ASSERT_NE(c.handle, nullptr);
+        PACL dacl = nullptr;
+        PSECURITY_DESCRIPTOR sd = nullptr;
+        ASSERT_EQ(GetSecurityInfo(c.handle, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                  nullptr, &sd),
+                  ERROR_SUCCESS);
+        ACCESS_MASK mask = 0;
+        int count = 0;
+        EXPECT_TRUE(HasWorldEntry(dacl, c.access, 0, &count, &mask));
+        EXPECT_EQ(count, 1);
+        EXPECT_EQ(mask, c.access);
+        LocalFree(sd);
+    }
+    TEvent sameEvent(eventName);
+    EXPECT_TRUE(sameEvent.Existed());
+    EXPECT_TRUE(event.Signal());
+    EXPECT_TRUE(sameEvent.WaitFor(0));
+
+    // A name the system refuses gives an object without a handle that fails
+    // every call instead of crashing.
+    TEvent bad("TovuNoSuchNamespace\\x");
+    EXPECT_EQ(bad.Handle(), nullptr);
+    EXPECT_FALSE(bad.Signal());
+    EXPECT_FALSE(bad.WaitFor(0));
+    TMutex badMutex("TovuNoSuchNamespace\\x");
+    EXPECT_FALSE(badMutex.WaitFor(0));
+    EXPECT_FALSE(badMutex.Owned());
+}
+
+TEST(Objects, LowIntegrityLabel)
+{
+    if (OSVersionClass() <= OSClassServer2003) GTEST_SKIP() << "integrity labels exist from Vista on";
+    TMutex m(UniqueName("label"));
+    ASSERT_NE(m.Handle(), nullptr);
+    PACL sacl = nullptr;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_EQ(GetSecurityInfo(m.Handle(), SE_KERNEL_OBJECT, LABEL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                              &sacl, &sd),
+              ERROR_SUCCESS);
+    bool found = false;
+    for (int i = 0; sacl && i < sacl->AceCount; ++i) {
+        ACE_HEADER *ace = nullptr;
+        if (!GetAce(sacl, i, reinterpret_cast<void **>(&ace)) || ace->AceType != SYSTEM_MANDATORY_LABEL_ACE_TYPE)
+            continue;
+        auto *label = reinterpret_cast<SYSTEM_MANDATORY_LABEL_ACE *>(ace);
+        PSID sid = &label->SidStart;
+        found = *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1) == SECURITY_MANDATORY_LOW_RID &&
+                (label->Mask & SYSTEM_MANDATORY_LABEL_NO_WRITE_UP);
+    }
+    LocalFree(sd);
+    EXPECT_TRUE(found);
+}
+
+class ObjectsRegistry : public testing::Test {
+protected:
+    const std::string Key = "Software\\TovuTest\\Objects";
+    void SetUp() override { Clean(); }
+    void TearDown() override { Clean(); }
+    void Clean()
+    {
+        RegDeleteTreeA(HKEY_CURRENT_USER, Key.c_str());
+        if (Is64BitOS()) {
+            HKEY k;
+            if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &k) ==
+                ERROR_SUCCESS) {
+                RegDeleteTreeA(k, "TovuTest\\Objects");
+                RegCloseKey(k);
+            }
+        }
+    }
+    static PACL KeyDacl(HKEY root, const std::string &key, REGSAM view, std::vector<BYTE> &sd)
+    {
+        HKEY k;
+        if (RegOpenKeyExA(root, key.c_str(), 0, READ_CONTROL | view, &k) != ERROR_SUCCESS) return nullptr;
+        DWORD size = 4096;
+        sd.resize(size);
+        LONG rc = RegGetKeySecurity(k, DACL_SECURITY_INFORMATION, sd.data(), &size);
+        RegCloseKey(k);
+        BOOL present = FALSE, defaulted = FALSE;
+        PACL dacl = nullptr;
+        if (rc != ERROR_SUCCESS || !GetSecurityDescriptorDacl(sd.data(), &present, &dacl, &defaulted)) return nullptr;
+        return dacl;
+    }
+};
+
+TEST_F(ObjectsRegistry, GrantEveryoneAddsInheritedEntry)
+{
+    const std::string granted = Key + "\\Granted";
+    HKEY k;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, granted.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(k);
+    std::vector<BYTE> before, after, child;
+    int countBefore = 0, countAfter = 0;
+    const BYTE inherit = CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE;
+    ASSERT_FALSE(HasWorldEntry(KeyDacl(HKEY_CURRENT_USER, granted, 0, before), KEY_ALL_ACCESS, inherit, &countBefore));
+
+    EXPECT_TRUE(RegGrantEveryone(HKEY_CURRENT_USER, granted));
+    EXPECT_TRUE(HasWorldEntry(KeyDacl(HKEY_CURRENT_USER, granted, 0, after), KEY_ALL_ACCESS, inherit, &countAfter));
+    EXPECT_GT(countAfter, countBefore);  // added, nothing taken away
+    EXPECT_FALSE(RegKeyOwner(HKEY_CURRENT_USER, granted).empty());
+
+    EXPECT_FALSE(RegGrantEveryone(HKEY_CURRENT_USER, Key + "\\Missing"));
+    EXPECT_EQ(RegKeyOwner(HKEY_CURRENT_USER, Key + "\\Missing"), "");
+}
+
+TEST_F(ObjectsRegistry, SecurityFollowsThreadView)
+{
+    if (!Is64BitOS()) GTEST_SKIP() << "one registry view on a 32-bit system";
+    const std::string key = "Software\\TovuTest\\Objects\\View64";
+    HKEY k;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                              nullptr, &k, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(k);
+    EXPECT_FALSE(RegGrantEveryone(HKEY_LOCAL_MACHINE, key));
+    EXPECT_EQ(RegKeyOwner(HKEY_LOCAL_MACHINE, key), "");
+    TRegViewScope view(true, false);
+    EXPECT_TRUE(RegGrantEveryone(HKEY_LOCAL_MACHINE, key));
+    EXPECT_FALSE(RegKeyOwner(HKEY_LOCAL_MACHINE, key).empty());
+}
+
+TEST(Objects, GrantEveryoneOnFile)
+{
+    char temp[MAX_PATH + 1] = {};
+    GetTempPathA(MAX_PATH, temp);
+    const std::string path = std::string(temp) + UniqueName("file") + ".tmp";
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+
+    EXPECT_TRUE(GrantEveryoneAccess(path, SE_FILE_OBJECT));
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_EQ(GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                    nullptr, &sd),
+              ERROR_SUCCESS);
+    EXPECT_TRUE(HasWorldEntry(dacl, FILE_ALL_ACCESS, 0));
+    LocalFree(sd);
+    DeleteFileA(path.c_str());
+    EXPECT_FALSE(GrantEveryoneAccess(path, SE_FILE_OBJECT));
+}
+
+TEST(Objects, EveryoneGrantDescriptor)
+{
+    // A list shielded from inheritance stays shielded once the entry is added.
+    SECURITY_DESCRIPTOR sd;
+    ACL empty;
+    ASSERT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
+    ASSERT_TRUE(InitializeAcl(&empty, sizeof empty, ACL_REVISION));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, &empty, FALSE));
+    ASSERT_TRUE(SetSecurityDescriptorControl(&sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED));
+
+    std::vector<BYTE> result;
+    ASSERT_TRUE(BuildEveryoneGrant(&sd, result));
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(result.data(), &present, &dacl, &defaulted));
+    int count = 0;
+    EXPECT_TRUE(HasWorldEntry(dacl, GENERIC_ALL, CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE, &count));
+    EXPECT_EQ(count, 1);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(result.data(), &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    EXPECT_TRUE(control & SE_SELF_RELATIVE);
+
+    EXPECT_FALSE(BuildEveryoneGrant(nullptr, result));
+    EXPECT_TRUE(result.empty());
+}
+
+TEST(Process, ImagePathAndSessionLookup)
+{
+    const std::string own = OwnPath();
+    EXPECT_EQ(lstrcmpiA(ProcessImagePath(GetCurrentProcessId()).c_str(), own.c_str()), 0)
+        << ProcessImagePath(GetCurrentProcessId());
+    EXPECT_EQ(ProcessImagePath(0x7FFFFFF0), "");
+
+    const std::string name = UniqueName("proc");
+    TGlobalEvent held(name + ".held"), quit(name + ".quit");
+    THelperProcess child("hold", name);
+    ASSERT_TRUE(child.Started());
+    ASSERT_TRUE(held.WaitFor(ChildTimeout));
+    EXPECT_EQ(lstrcmpiA(ProcessImagePath(child.Pid()).c_str(), own.c_str()), 0) << ProcessImagePath(child.Pid());
+
+    DWORD session = 0;
+    ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
+    std::string upper = OwnFileName();
+    CharUpperA(&upper[0]);
+    const long found = FindProcessInSession(upper, static_cast<long>(session));
+    EXPECT_TRUE(found == static_cast<long>(GetCurrentProcessId()) || found == static_cast<long>(child.Pid()))
+        << found;
+    EXPECT_EQ(FindProcessInSession(OwnFileName(), static_cast<long>(session) + 1000), -1);
+    EXPECT_EQ(FindProcessInSession("tovu-no-such-program.exe", -1), -1);
+    quit.Signal();
+    EXPECT_EQ(child.WaitExit(ChildTimeout), 0);
+}
+
+TEST(Process, DesktopShellInConsoleSession)
+{
+    const long shell = FindProcessInSession("EXPLORER.EXE", -1);
+    ASSERT_NE(shell, -1);
+    DWORD session = 0;
+    ASSERT_TRUE(ProcessIdToSessionId(static_cast<DWORD>(shell), &session));
+    EXPECT_EQ(session, ActiveConsoleSession());
+}
+
+TEST(Process, ElevationDecisions)
+{
+    struct Case {
+        int os;
+        int tokenElevation;
+        bool elevated;
+    };
+    for (const Case &c : {Case{OSClassXP, 0, true}, Case{OSClassServer2003, -1, true}, Case{OSClassVista, 1, true},
+                          Case{OSClassVista, 0, false}, Case{OSClassWin7, -1, false}})
+        EXPECT_EQ(ElevatedFrom(c.os, c.tokenElevation), c.elevated) << c.os << " " << c.tokenElevation;
+
+    struct Route {
+        int os;
+        DWORD integrity;
+        TStartRoute route;
+    };
+    for (const Route &r : {Route{OSClassXP, 0, TStartRoute::Direct}, Route{OSClassXP, 0x3000, TStartRoute::Direct},
+                           Route{OSClassWin7, 0x2000, TStartRoute::Direct},
+                           Route{OSClassWin7, 0x2010, TStartRoute::DesktopToken},
+                           Route{OSClassVista, 0x3000, TStartRoute::DesktopToken},
+                           Route{OSClassWin7, 0, TStartRoute::Direct}})
+        EXPECT_EQ(StartRouteFor(r.os, r.integrity), r.route) << r.os << " " << r.integrity;
+}
+
+class TTokenSeam {
+public:
+    explicit TTokenSeam(TTokenAnswers answers) : answers_(answers) { SetTokenAnswersForTest(&answers_); }
+    ~TTokenSeam() { SetTokenAnswersForTest(nullptr); }
+
+private:
+    TTokenAnswers answers_;
+};
+
+// Wine answers every token as elevated and high: the decisions are tested
+// with the answers injected.
+TEST(Process, IsElevatedReadsToken)
+{
+    if (OSVersionClass() <= OSClassServer2003) {
+        EXPECT_TRUE(IsElevated());
+        GTEST_SKIP() << "no token elevation before Vista";
+    }
+    EXPECT_NE(IntegrityLevel(GetCurrentProcess()), 0u);
+    EXPECT_EQ(IntegrityLevel(nullptr), 0u);
+    {
+        TTokenSeam seam({0, 0x2000});
+        EXPECT_FALSE(IsElevated());
+    }
+    {
+        TTokenSeam seam({-1, 0});
+        EXPECT_FALSE(IsElevated());
+    }
+    TTokenSeam seam({1, 0x3000});
+    EXPECT_TRUE(IsElevated());
+}
+
+// Both routes really start the program: the elevated one through the desktop
+// shell's duplicated token, the other directly.
+TEST(Process, RunAsDesktopUserStartsProgram)
+{
+    for (const TTokenAnswers answers : {TTokenAnswers{1, 0x3000}, TTokenAnswers{0, 0x2000}}) {
+        TTokenSeam seam(answers);
+        const std::string name = UniqueName("run");
+        TGlobalEvent started(name);
+        ASSERT_TRUE(RunAsDesktopUser(Wide(OwnPath()), Wide(HelperCommandLine("signal", name))))
+            << answers.integrity;
+        EXPECT_TRUE(started.WaitFor(ChildTimeout)) << answers.integrity;
+        EXPECT_FALSE(RunAsDesktopUser(L"C:\\tovu-no-such-folder\\none.exe", L"")) << answers.integrity;
+    }
+}
+
+} // namespace

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Runs a Windows program of the build under Wine in a project-owned prefix.
+#   wine-run.sh 64|32 BUILD_DIR PROGRAM [ARGS...]
+# The prefix lives in BUILD_DIR/wine64 or BUILD_DIR/wine32. It is copied from a
+# pristine prefix made once per machine (creating one costs minutes here) and
+# reused. The host's root drive (Z:) is removed so that no cleaning or deletion
+# test can ever reach the host; the build folder is mapped as T: instead and the
+# program runs from there.
+#
+# Cost: where the machine cannot run 32-bit Linux code natively, the 32-bit half
+# of Wine runs under user-mode emulation (tools/setup.sh registers it), and
+# every Windows process start takes tens of seconds. Start as few processes as
+# the test needs.
+set -euo pipefail
+
+arch=$1; build=$(cd "$2" && pwd); prog=$3; shift 3
+case "$arch" in
+  64) winearch=win64 ;;
+  32) winearch=win32 ;;
+  *) echo "wine-run: arch must be 64 or 32" >&2; exit 2 ;;
+esac
+
+here=$(cd "$(dirname "$0")" && pwd)
+"$here/ensure-i386.sh"
+
+export WINEARCH=$winearch
+export WINEDEBUG=-all
+# A crashing test must end, not wait minutes for the debugger to attach.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+
+# Windows programs that open a window (and some shell calls) need an X server.
+if [ -z "${DISPLAY:-}" ]; then
+  disp=97
+  if [ ! -S /tmp/.X11-unix/X$disp ]; then
+    (flock 9
+     if [ ! -S /tmp/.X11-unix/X$disp ]; then
+       setsid Xvfb :$disp -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 < /dev/null &
+       for _ in $(seq 1 50); do [ -S /tmp/.X11-unix/X$disp ] && break; sleep 0.1; done
+     fi) 9>/tmp/tovu-xvfb.lock
+  fi
+  export DISPLAY=:$disp
+fi
+
+cache=${TOVU_WINE_CACHE:-/var/tmp/tovu-wine}
+pristine=$cache/win$arch
+mkdir -p "$cache"
+(
+  flock 9
+  if [ ! -f "$pristine/.tovu-ready" ]; then
+    rm -rf "$pristine"
+    WINEPREFIX=$pristine wineboot -i >/dev/null 2>&1 || true
+    WINEPREFIX=$pristine wineserver -w || true
+    rm -f "$pristine/dosdevices/z:"
+    [ -d "$pristine/drive_c/windows" ] || { echo "wine-run: prefix creation failed" >&2; exit 3; }
+    touch "$pristine/.tovu-ready"
+  fi
+) 9>"$cache/win$arch.lock"
+
+export WINEPREFIX="$build/wine$arch"
+(
+  flock 9
+  if [ ! -f "$WINEPREFIX/.tovu-ready" ]; then
+    rm -rf "$WINEPREFIX"
+    cp -a "$pristine" "$WINEPREFIX"
+    rm -f "$WINEPREFIX/dosdevices/z:"
+    ln -sfn "$build" "$WINEPREFIX/dosdevices/t:"
+  fi
+) 9>"$build/.wine$arch.lock"
+
+# Program path as the T: drive sees it.
+abs=$(cd "$(dirname "$prog")" && pwd)/$(basename "$prog")
+case "$abs" in
+  "$build"/*) rel=${abs#"$build"/} ;;
+  *) echo "wine-run: $prog is not inside $build" >&2; exit 2 ;;
+esac
+winpath="T:\\${rel//\//\\}"
+
+# Keep the server (and the system processes it starts) alive between runs.
+wineserver -p60 >/dev/null 2>&1 || true
+cd "$build"
+exec wine "$winpath" "$@"
