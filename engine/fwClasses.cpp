@@ -358,7 +358,10 @@ void TfwMain::LoadDefinitionsFromText(const std::string &text)
                 (*slot)->LoadFromXML(child);
             } else if (name == "exceptions") {
                 Trace("Parsing <exceptions> tag", tcLoad, tlStep);
-                ProcessExceptions(true)->LoadFromXML(child);
+                // Every tree reloads the same document: replace, don't append.
+                TfwExceptions *ex = ProcessExceptions(true);
+                *ex = TfwExceptions();
+                ex->LoadFromXML(child);
             }
         }
         Trace("LOAD COMPLETED", tcLoad, tlStep);

@@ -186,25 +186,29 @@ int OSVersionClass()
     BOOL ok = GetVersionExA(reinterpret_cast<OSVERSIONINFOA *>(&vi));
 #pragma GCC diagnostic pop
     if (!ok) return OSClassXP;
+    return OSVersionClassOf(vi.dwPlatformId, vi.dwMajorVersion, vi.dwMinorVersion,
+                            vi.wProductType == VER_NT_WORKSTATION, vi.wServicePackMajor);
+}
 
-    if (vi.dwPlatformId != VER_PLATFORM_WIN32_NT) {
-        if (vi.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS && vi.dwMajorVersion == 4) {
-            if (vi.dwMinorVersion == 10) return OSClassWin98;
-            if (vi.dwMinorVersion == 90) return OSClassWinMe;
+int OSVersionClassOf(unsigned platformId, unsigned major, unsigned minor, bool workstation,
+                     unsigned servicePackMajor)
+{
+    if (platformId != VER_PLATFORM_WIN32_NT) {
+        if (platformId == VER_PLATFORM_WIN32_WINDOWS && major == 4) {
+            if (minor == 10) return OSClassWin98;
+            if (minor == 90) return OSClassWinMe;
         }
         return OSClassWin95;
     }
-    bool workstation = vi.wProductType == VER_NT_WORKSTATION;
-    if (vi.dwMajorVersion < 5) return OSClassNT4;
-    if (vi.dwMajorVersion == 5) {
-        if (vi.dwMinorVersion == 0) return OSClassWin2000;
+    if (major < 5) return OSClassNT4;
+    if (major == 5) {
+        if (minor == 0) return OSClassWin2000;
         if (!workstation) return OSClassServer2003;
-        return vi.wServicePackMajor >= 2 ? OSClassXPSP2 : OSClassXP;
+        return servicePackMajor >= 2 ? OSClassXPSP2 : OSClassXP;
     }
     // A later major version (a program that declares Windows 10 support is told
     // 10.0) must not fall back to the Vista class because its minor is 0.
-    if (vi.dwMajorVersion == 6 && vi.dwMinorVersion == 0)
-        return workstation ? OSClassVista : OSClassServer2008;
+    if (major == 6 && minor == 0) return workstation ? OSClassVista : OSClassServer2008;
     return workstation ? OSClassWin7 : OSClassServer2008R2;
 }
 

@@ -27,6 +27,9 @@ enum {
 
 // Asked of GetVersionEx at every call (Wine can change the answer per program).
 int OSVersionClass();
+// The class of a version record's fields (platformId as VER_PLATFORM_*).
+int OSVersionClassOf(unsigned platformId, unsigned major, unsigned minor, bool workstation,
+                     unsigned servicePackMajor);
 // True when this 32-bit process runs under WOW64. False when IsWow64Process is
 // missing (Windows 2000, early XP) or fails.
 bool Is64BitOS();
