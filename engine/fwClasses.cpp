@@ -3,18 +3,21 @@
 #include "engine/fwClassesEx.h"
 #include "engine/fwExceptions.h"
 #include "engine/fwLogs.h"
+#include "backup/fwBackup.h"
+#include "backup/fwRestorePoint.h"
+#include "engine/fwCleanRep.h"
+#include "shell/fwTranslate.h"
 #include "platform/SystemPathsU.h"
 #include "platform/XMLU.h"
 
+#include <objbase.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <cmath>
 #include <mutex>
 
 namespace {
-
-std::mutex LanguageLock;
-std::string Language = "en";
 
 std::string LowerA(std::string s)
 {
@@ -47,17 +50,9 @@ std::wstring Pick(const std::unique_ptr<TfwCaptions> &c)
 
 } // namespace
 
-std::string UILanguage()
-{
-    std::lock_guard<std::mutex> g(LanguageLock);
-    return Language;
-}
+std::string UILanguage() { return CurrentLanguage(); }
 
-void SetUILanguage(const std::string &code)
-{
-    std::lock_guard<std::mutex> g(LanguageLock);
-    Language = LowerA(code);
-}
+void SetUILanguage(const std::string &code) { SetCurrentLanguage(code); }
 
 std::wstring Utf8ToWide(const std::string &text)
 {
@@ -66,6 +61,15 @@ std::wstring Utf8ToWide(const std::string &text)
     std::wstring w(n, L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), &w[0], n);
     return w;
+}
+
+std::string WideToAnsi(const std::wstring &text)
+{
+    if (text.empty()) return {};
+    int n = WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string s(n, '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), &s[0], n, nullptr, nullptr);
+    return s;
 }
 
 std::string WideToUtf8(const std::wstring &text)
@@ -157,14 +161,51 @@ void TfwItems::Clear()
 
 void TfwItems::Fix()
 {
-    // The run loop with progress and stop arrives with the fix run; until then
-    // a fix repairs every found and selected item in order.
+    Steps = int(List.size());
     for (TfwItem *item : List) {
         try {
+            if (!Main->ReportProgress(true)) return;
             if (item->Found && item->Selected && !item->IsDetail) item->Fix();
         } catch (...) {
         }
+        NextStep();
     }
+}
+
+void TfwItems::Backup()
+{
+    for (TfwItem *item : List) {
+        try {
+            if (!Main->ReportProgress(true)) return;
+            if (item->Found && item->Selected && !item->IsDetail) item->Backup();
+        } catch (...) {
+        }
+    }
+}
+
+bool TfwItems::NextStep()
+{
+    SubStep = 0;
+    SubSteps = 0;
+    if (Step < Steps) ++Step;
+    return Main->ReportProgress(false);
+}
+
+void TfwItems::NextSubStep()
+{
+    if (SubStep < SubSteps) ++SubStep;
+}
+
+double TfwItems::ProgressFraction()
+{
+    if (Steps > 0 && Step < Steps) {
+        double f = double(Step) / Steps;
+        if (SubSteps > 0) f += double(SubStep) / SubSteps / Steps;
+        return f;
+    }
+    Step = 0;
+    SubStep = 0;
+    return 1.0;
 }
 
 int TfwItems::FoundCount() const
@@ -217,6 +258,21 @@ void TfwGroup::LoadFromXML(TXMLTag *tag)
         scanner->LoadFromXML(child);
         break;
     }
+}
+
+void TfwGroup::Scan()
+{
+    if (Enabled && Items) Items->Scan();
+}
+
+void TfwGroup::Backup()
+{
+    if (Items) Items->Backup();
+}
+
+void TfwGroup::Fix()
+{
+    if (Items) Items->Fix();
 }
 
 int TfwGroup::FoundCount() const { return Items ? Items->FoundCount() : 0; }
@@ -281,6 +337,102 @@ TfwGroup *TfwCategory::GroupById(const std::string &id) const
     return nullptr;
 }
 
+int TfwCategory::ProgressPosition() const
+{
+    double pos = Done;
+    if (Current >= 0 && Current < int(Groups.size())) {
+        TfwGroup *g = Groups[Current];
+        if (g->Items) pos += g->ProgressSize * g->Items->ProgressFraction();
+    }
+    return int(std::nearbyint(pos));  // halves to even
+}
+
+void TfwCategory::ScanGroups()
+{
+    if (Groups.empty()) return;
+    TfwUIStatus &st = Main->Status;
+    Done = 0;
+    st.Maximum = 0;
+    for (TfwGroup *g : Groups)
+        if (g->Enabled) st.Maximum += g->ProgressSize;
+    for (size_t i = 0; i < Groups.size(); ++i) {
+        Current = int(i);
+        TfwGroup *g = Groups[i];
+        if (!g->Enabled) continue;
+        try {
+            st.GroupCaption = g->Caption();
+            if (!Main->ReportProgress(true)) break;
+            Trace("Scanning group: " + WideToUtf8(st.GroupCaption), tcScan, tlStep);
+            g->Scan();
+            if (st.Kind == ckClean) st.CleanSize += g->FoundSize();
+            if (!Main->ReportProgress(true)) break;
+            Done += g->ProgressSize;
+        } catch (...) {
+            // The group's weight is not added; the next group runs.
+        }
+    }
+    Current = -1;
+    if (st.Kind == ckFix) st.FixCount = FoundCount();
+    else if (st.Kind == ckBoost) st.BoostCount = FoundCount();
+    st.Position = st.Maximum;
+    Main->ReportProgress(true);
+}
+
+void TfwCategory::FixGroups()
+{
+    if (Groups.empty()) return;
+    TfwUIStatus &st = Main->Status;
+    std::vector<TfwGroup *> active;
+    for (TfwGroup *g : Groups)
+        if (g->Selected && g->FoundCount() > 0) active.push_back(g);
+    const int n = int(active.size());
+    st.Position = 0;
+    int step = 1;
+
+    if (IsBackupActive()) {
+        st.Maximum = 2 * n + 1;
+        st.Phase = 2;
+        if (!Main->ReportProgress(true)) return;
+        step = 0;
+        for (TfwGroup *g : active) {
+            st.GroupCaption = g->Caption();
+            st.Position = step;
+            if (!Main->ReportProgress(true)) return;
+            try {
+                Trace("Making backup of group: " + WideToUtf8(st.GroupCaption), tcFix, tlStep);
+                g->Backup();
+            } catch (...) {
+            }
+            ++step;
+        }
+        // The document is written before the first change is made.
+        EndBackup();
+        st.Position = step;
+        if (!Main->ReportProgress(true)) return;
+    } else {
+        st.Maximum = n + 1;
+    }
+
+    st.Phase = 3;
+    if (Main->ReportProgress(true)) {
+        for (TfwGroup *g : active) {
+            st.GroupCaption = g->Caption();
+            st.Position = step;
+            if (!Main->ReportProgress(true)) return;
+            if (g->Selected && Main->AcceptGroupFix(g)) {
+                try {
+                    Trace("Cleaning group: " + WideToUtf8(st.GroupCaption), tcFix, tlStep);
+                    g->Fix();
+                } catch (...) {
+                }
+                ++step;
+            }
+        }
+    }
+    st.Position = st.Maximum;
+    if (Main->ReportProgress(true)) Main->ReportProgress(true);
+}
+
 // ---- root --------------------------------------------------------------------
 
 TfwMain::~TfwMain()
@@ -306,6 +458,85 @@ TfwGroup *TfwMain::GroupById(const std::string &id) const
         if (c)
             if (TfwGroup *g = c->GroupById(id)) return g;
     return nullptr;
+}
+
+bool TfwMain::ReportProgress(bool force)
+{
+    bool goOn = !Stopped;
+    uint32_t now = GetTickCount();
+    if (!force && now - LastReport < 500) return goOn;
+    if (Status.Phase == 1)
+        if (TfwCategory *c = Category(Status.Kind)) Status.Position = c->ProgressPosition();
+    if (OnProgress) {
+        try {
+            goOn = OnProgress(Status);
+        } catch (...) {
+        }
+        // A stop must hold for the throttled reports that follow as well,
+        // not only for the next one that reaches the callback.
+        if (!goOn) Stopped = true;
+    }
+    LastReport = GetTickCount();
+    return goOn;
+}
+
+void TfwMain::AddFound(int count, int kind)
+{
+    if (kind == 0) kind = Status.Kind;
+    if (kind == ckFix) Status.FixCount += count;
+    else if (kind == ckBoost) Status.BoostCount += count;
+}
+
+void TfwMain::ScanAll()
+{
+    try {
+        Trace("----------------", tcScan, tlStep);
+        Trace("  SCANNING ALL", tcScan, tlStep);
+        Status.Clear();
+        Status.Phase = 1;
+        const struct {
+            TfwCategory *cat;
+            uint8_t kind;
+            const char *trace;
+        } order[] = {{Fix, ckFix, "Scanning FIX"}, {Boost, ckBoost, "Scanning BOOST"}, {Clean, ckClean, "Scanning CLEAN"}};
+        for (const auto &o : order) {
+            if (!o.cat) continue;
+            Trace(o.trace, tcScan, tlStep);
+            Status.Kind = o.kind;
+            o.cat->ScanGroups();
+        }
+        Status.Clear();
+        if (ReportProgress(true)) Trace("SCANNING COMPLETED", tcScan, tlStep);
+    } catch (...) {
+    }
+}
+
+void TfwMain::FixCategories(int kind)
+{
+    try {
+        Status.GroupCaption.clear();
+        if ((kind == 0 || kind == ckFix) && Fix && AcceptCategoryFix(ckFix)) {
+            Trace("CLEANNING FIX", tcFix, tlStep);
+            Status.Kind = ckFix;
+            BeginBackup(ckFix, Fix->Caption());
+            Fix->FixGroups();
+            EndBackup();
+        }
+        if ((kind == 0 || kind == ckBoost) && Boost && AcceptCategoryFix(ckBoost)) {
+            Trace("CLEANNING BOOST", tcFix, tlStep);
+            Status.Kind = ckBoost;
+            BeginBackup(ckBoost, Boost->Caption());
+            Boost->FixGroups();
+            EndBackup();
+        }
+        if ((kind == 0 || kind == ckClean) && Clean && AcceptCategoryFix(ckClean)) {
+            Trace("CLEANNING CLEAN", tcFix, tlStep);
+            Status.Kind = ckClean;
+            Clean->FixGroups();
+        }
+        Trace("CLEANNING COMPLETED", tcFix, tlStep);
+    } catch (...) {
+    }
 }
 
 void TfwMain::LoadDefinitions()
@@ -367,5 +598,79 @@ void TfwMain::LoadDefinitionsFromText(const std::string &text)
         Trace("LOAD COMPLETED", tcLoad, tlStep);
     } catch (...) {
         // What was built so far stays.
+    }
+}
+
+// ---- execution thread ----------------------------------------------------------
+
+TfwExecThread::TfwExecThread(TfwMain *main, bool makeRestorePoint, TFinishEvent onFinish,
+                             TfwProgressEvent onProgress, int categories, int mode)
+    : Main(main), Mode(mode), Categories(categories), MakeRestorePoint(makeRestorePoint),
+      OnProgress(std::move(onProgress)), OnFinish(std::move(onFinish))
+{
+    Main->OnProgress = [this](const TfwUIStatus &st) { return Relay(st); };
+    SetFreeOnTerminate(true);
+}
+
+TfwExecThread::~TfwExecThread() = default;
+
+void TfwExecThread::Stop()
+{
+    Terminate();
+    Main->Stopped = true;
+}
+
+bool TfwExecThread::Relay(const TfwUIStatus &status)
+{
+    if (Terminated() || !Continue) return false;
+    LastStatus = status;
+    Synchronize([this] {
+        if (Terminated()) Continue = false;
+        else if (OnProgress) Continue = OnProgress(LastStatus);
+        else Continue = true;
+    });
+    return Continue;
+}
+
+void TfwExecThread::Execute()
+{
+    EnsureCleanReport();
+    HRESULT com = CoInitialize(nullptr);
+    Main->Stopped = false;
+    try {
+        if (Mode == ModeScan) {
+            Main->ScanAll();
+        } else if (Mode == ModeFix) {
+            if (MakeRestorePoint) {
+                std::wstring name = (Categories & CatFix)
+                                        ? Translate("RestorePointNameFix", L"%BRAND% Registry Fix")
+                                        : Translate("RestorePointNameClean", L"%BRAND% Speed Up and Clean Up");
+                LastStatus.Clear();
+                LastStatus.GroupCaption = Translate("RestorePointCreating", L"Creating System Restore Point...");
+                Relay(LastStatus);
+                BeginRestorePoint(WideToAnsi(name));
+            }
+            try {
+                if (Categories & CatFix) Main->FixCategories(ckFix);
+                if (Categories & CatBoost) Main->FixCategories(ckBoost);
+                if (Categories & CatClean) Main->FixCategories(ckClean);
+            } catch (...) {
+            }
+            if (MakeRestorePoint) {
+                if (Relay(LastStatus)) EndRestorePoint();
+                else CancelRestorePoint();
+            }
+        }
+    } catch (...) {
+    }
+    Main->Stopped = false;
+    // The user interface may free the tree as soon as it hears of the end:
+    // nothing of it is touched after OnFinish, and its callback must not
+    // point at this thread any more.
+    Main->OnProgress = nullptr;
+    if (SUCCEEDED(com)) CoUninitialize();
+    if (OnFinish) {
+        TFinishEvent finish = OnFinish;
+        Synchronize([this, finish] { finish(this); });
     }
 }

@@ -4,7 +4,10 @@
 // resource; one tree serves one scan and the fixes that follow it.
 #pragma once
 
+#include "platform/ThreadU.h"
+
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -24,6 +27,8 @@ void SetUILanguage(const std::string &code);
 // UTF-8 text of the documents to the wide text that is shown.
 std::wstring Utf8ToWide(const std::string &text);
 std::string WideToUtf8(const std::wstring &text);
+// Wide text to the system code page (paths, registry data, restore point names).
+std::string WideToAnsi(const std::wstring &text);
 
 // (language, text) pairs of one caption kind.
 class TfwCaptions {
@@ -57,7 +62,8 @@ struct TfwUIStatus {
     void Clear() { *this = TfwUIStatus(); }
 };
 
-using TfwProgressEvent = bool (*)(void *context, const TfwUIStatus &status);
+// The run's only link to the outside: true to go on, false to stop.
+using TfwProgressEvent = std::function<bool(const TfwUIStatus &status)>;
 
 class TfwClassWithCaption {
 public:
@@ -118,6 +124,8 @@ public:
 
     virtual void LoadFromXML(TXMLTag *tag) {}
     virtual void Scan() = 0;
+    // Repairs the found and selected items in order, one progress step each,
+    // until a report answers stop.
     virtual void Fix();
     virtual int FoundCount() const;
     virtual int64_t FoundSize() const;
@@ -127,6 +135,15 @@ public:
     // Takes ownership.
     TfwItem *Add(TfwItem *item);
     void Clear();
+
+    // Records the found and selected items in the open backup document.
+    void Backup();
+    // Progress of the scanner: Steps (one per registry view or list entry),
+    // each split into SubSteps. NextStep reports (throttled) and returns
+    // whether to go on.
+    bool NextStep();
+    void NextSubStep();
+    double ProgressFraction();
 };
 
 class TfwGroup : public TfwClassWithCaption {
@@ -150,6 +167,10 @@ public:
     int64_t FoundSize() const;
     int SelectedCount() const;
     int64_t SelectedSize() const;
+
+    void Scan();  // only when Enabled
+    void Backup();
+    void Fix();
 };
 
 class TfwCategory : public TfwClassWithCaption {
@@ -168,6 +189,11 @@ public:
     int SelectedCount() const;
     int64_t SelectedSize() const;
     TfwGroup *GroupById(const std::string &id) const;
+
+    void ScanGroups();
+    void FixGroups();
+    // Finished weight plus the running group's weight times its fraction.
+    int ProgressPosition() const;
 };
 
 class TfwMain {
@@ -183,8 +209,7 @@ public:
     bool Stopped = false;
     uint32_t LastReport = 0;
     TfwUIStatus Status;
-    TfwProgressEvent OnProgress = nullptr;
-    void *OnProgressContext = nullptr;
+    TfwProgressEvent OnProgress;
 
     // Hooks for a derived root; the base accepts everything.
     virtual bool AcceptGroup(const std::string &id) { return true; }
@@ -198,4 +223,49 @@ public:
 
     TfwCategory *Category(int kind) const;
     TfwGroup *GroupById(const std::string &id) const;
+
+    // Scans every enabled group of the fix, boost and clean categories.
+    void ScanAll();
+    // Backs up and fixes one category (1 fix, 2 boost, 3 clean) or all (0).
+    void FixCategories(int kind);
+    // Hands the status to OnProgress unless the last report is less than
+    // 500 ms old (force reports always); false when the run must stop.
+    bool ReportProgress(bool force);
+    // Counts findings while a scan runs: kind 1 fix, 2 boost, 0 the current one.
+    void AddFound(int count, int kind = 0);
+};
+
+// One scan or fix run on a worker thread of its own. The thread frees itself
+// when the run ends; OnProgress and OnFinish run on the thread that owns the
+// message loop (see Synchronize). A stop is sticky: once OnProgress answered
+// false or Stop was called, every later report of the run answers false.
+class TfwExecThread : public TThread {
+public:
+    enum { ModeScan = 1, ModeFix = 3 };
+    enum { CatFix = 2, CatBoost = 4, CatClean = 8 };
+    using TFinishEvent = std::function<void(TfwExecThread *thread)>;
+
+    // Created suspended; Start runs it. Installs its relay as the root's
+    // progress callback.
+    TfwExecThread(TfwMain *main, bool makeRestorePoint, TFinishEvent onFinish, TfwProgressEvent onProgress,
+                  int categories, int mode);
+    ~TfwExecThread() override;
+
+    TfwMain *Main;
+    int Mode;
+    int Categories;
+    bool MakeRestorePoint;
+    TfwProgressEvent OnProgress;
+    TFinishEvent OnFinish;
+    TfwUIStatus LastStatus;
+    bool Continue = true;
+
+    // Asks the run to end at its next report.
+    void Stop();
+
+protected:
+    void Execute() override;
+
+private:
+    bool Relay(const TfwUIStatus &status);
 };

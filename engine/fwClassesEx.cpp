@@ -1,7 +1,9 @@
 #include "engine/fwClassesEx.h"
 
+#include "engine/fwExceptions.h"
 #include "engine/fwLogs.h"
 #include "platform/RegistryU.h"
+#include "platform/SystemPathsU.h"
 #include "platform/XMLU.h"
 
 #include <algorithm>
@@ -78,60 +80,34 @@ TfwItems *CreateScanner(const std::string &type, TfwMain *main)
 
 // ---- registry entries --------------------------------------------------------
 
-int RegTypeFromName(const std::string &name)
+TfwRegEntry TfwRegItem::Entry() const
 {
-    std::string n = LowerA(name);
-    if (n == "str") return rtStr;
-    if (n == "exstr") return rtExStr;
-    if (n == "bin") return rtBin;
-    if (n == "num") return rtNum;
-    if (n == "mulstr") return rtMulStr;
-    return rtNone;
-}
-
-std::string RegTypeName(int type)
-{
-    switch (type) {
-    case rtStr: return "str";
-    case rtExStr: return "exstr";
-    case rtBin: return "bin";
-    case rtNum: return "num";
-    case rtMulStr: return "mulstr";
-    default: return {};
-    }
-}
-
-bool ParseRegNumber(const std::string &text, uint32_t &value)
-{
-    bool hex = !text.empty() && text[0] == '$';
-    std::string digits = hex ? text.substr(1) : text;
-    if (digits.empty() || digits.size() > 20) return false;
-    uint64_t v = 0;
-    for (char c : digits) {
-        char u = (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
-        int d;
-        if (u >= '0' && u <= '9') d = u - '0';
-        else if (hex && u >= 'A' && u <= 'F') d = u - 'A' + 10;
-        else return false;
-        v = v * (hex ? 16 : 10) + d;
-        if (v > 0xFFFFFFFFull) return false;
-    }
-    value = static_cast<uint32_t>(v);
-    return true;
+    TfwRegEntry e;
+    e.Root = Root;
+    e.Key = Key;
+    e.ValueName = ValueName;
+    e.Value = Value;
+    e.ValueType = ValueType;
+    e.ScanMode = ScanMode;
+    e.FixMode = FixMode;
+    e.Is64 = Is64;
+    e.Date = Date;
+    return e;
 }
 
 bool TfwRegItem::LoadFromXML(TXMLTag *tag)
 {
-    Root = RegRootFromName(tag->GetAttr("root"));
-    Key = HexUnescape(tag->GetAttr("key"));
-    ValueName = HexUnescape(tag->GetAttr("name"));
-    Value = HexUnescape(tag->GetAttr("value"));
-    ValueType = RegTypeFromName(tag->GetAttr("type"));
-    Is64 = tag->GetAttr("is64") == "1";
-    std::string scan = LowerA(tag->GetAttr("scan"));
-    ScanMode = scan == "value" ? smValue : scan == "exists" ? smExists : scan == "backup" ? smBackup : smNone;
-    std::string fix = LowerA(tag->GetAttr("fix"));
-    FixMode = fix == "value" ? fmValue : fix == "del" ? fmDelete : fmNone;
+    TfwRegEntry e;
+    ReadRegEntry(tag, e);
+    Root = e.Root;
+    Key = e.Key;
+    ValueName = e.ValueName;
+    Value = e.Value;
+    ValueType = e.ValueType;
+    ScanMode = e.ScanMode;
+    FixMode = e.FixMode;
+    Is64 = e.Is64;
+    Date = e.Date;
     // The caption is single-byte text of the system code page, as written.
     Caption.clear();
     std::string caption = tag->GetAttr("caption");
@@ -140,32 +116,146 @@ bool TfwRegItem::LoadFromXML(TXMLTag *tag)
         Caption.resize(n);
         MultiByteToWideChar(CP_ACP, 0, caption.data(), int(caption.size()), &Caption[0], n);
     }
-    int days = 0;
-    Date = IntText(tag->GetAttr("date"), days) && days > 0 ? days : 0;
-
-    uint32_t number;
-    if (ValueType == rtNum && !ParseRegNumber(Value, number)) ScanMode = smNone;
-    if (ValueType == rtBin && Value.size() % 2 != 0) ScanMode = smNone;
     return Root && !Key.empty() && ScanMode != smNone && FixMode != fmNone;
 }
 
-std::string TfwRegItem::GetXML() const
+std::string TfwRegItem::GetXML() const { return RegEntryXML(Entry()); }
+
+// The reason of a finding, empty when the stored state is acceptable. Runs in
+// the view the caller selected.
+std::string TfwRegItem::Check() const
 {
-    auto attr = [](const char *name, const std::string &value) {
-        return std::string(" ") + name + "=\"" + value + "\"";
+    if (ValueName.empty()) {
+        DWORD type;
+        std::string text;
+        if (RegReadAnyStr(Root, Key, "", type, text)) return text != Value ? "Invalid key value: " + text : "";
+        if (ScanMode == smValue && !RegKeyExists(Root, Key)) return "Key does not exists!";
+        return {};
+    }
+    DWORD stored = 0;
+    if (!RegValueType(Root, Key, ValueName, stored)) {
+        // "exists" and "backup" only judge a value that is there.
+        if (ScanMode == smValue && !RegValueExists(Root, Key, ValueName)) return "Value does not exists!";
+        return {};
+    }
+    // Plain and expandable strings count as the same type.
+    bool bothStrings = (stored == REG_SZ || stored == REG_EXPAND_SZ) && (ValueType == rtStr || ValueType == rtExStr);
+    if (int(stored) != ValueType && !bothStrings) return "Required type does not match!";
+    std::string text;
+    switch (stored) {
+    case REG_SZ:
+    case REG_EXPAND_SZ:
+    case REG_MULTI_SZ: {
+        DWORD type;
+        if (RegReadAnyStr(Root, Key, ValueName, type, text) && text != Value) return "Invalid string value: " + text;
+        break;
+    }
+    case REG_DWORD: {
+        DWORD number = 0;
+        uint32_t wanted = 0;
+        if (!ParseRegNumber(Value, wanted)) wanted = 0;
+        if (RegReadDWORD(Root, Key, ValueName, number) && number != wanted)
+            return "Invalid num value: " + std::to_string(number);
+        break;
+    }
+    case REG_BINARY:
+        if (RegReadBinaryHex(Root, Key, ValueName, text) && text != UpperA(Value))
+            return "Invalid binary value: " + text;
+        break;
+    }
+    return {};
+}
+
+void TfwRegItem::Scan()
+{
+    if (Found || ScanMode == smNone || (Is64 && !Is64BitOS())) return;
+    try {
+        SelectItemView(Is64);
+        std::string reason = Check();
+        if (!reason.empty()) {
+            Trace("BAD REGISTRY:" + RegFullKeyName(Root, Key) + "\\#" + ValueName + " = " + Value, tcScan,
+                  tlFinding);
+            Trace(reason, tcScan, tlFinding);
+            Trace("", tcScan, tlFinding);
+            Found = !IsExcepted(*this);
+            if (Found) Selected = true;
+        }
+    } catch (...) {
+    }
+    RegView64 = RegView32 = false;
+}
+
+void TfwRegItem::Backup()
+{
+    if (IsDetail || !Found || !Selected || FixMode == fmNone) return;
+    try {
+        if (FixMode == fmDelete && ValueName.empty()) BackupKey(Root, Key, Is64, true);
+        else BackupValue(Root, Key, ValueName, true, Is64);
+    } catch (...) {
+    }
+}
+
+void TfwRegItem::Fix()
+{
+    if (IsDetail || !Found || !Selected || FixMode == fmNone) return;
+    try {
+        const std::string where = RegFullKeyName(Root, Key);
+        if (FixMode == fmDelete) {
+            Trace(ValueName.empty() ? "Delete key: " + where : "Delete value: " + where + "\\#" + ValueName, tcFix,
+                  tlDetail);
+        } else {
+            Trace("Write value: " + where + "\\#" + ValueName, tcFix, tlDetail);
+            if (ValueType == rtStr || ValueType == rtExStr || ValueType == rtMulStr)
+                Trace("String: " + Value, tcFix, tlDetail);
+            else if (ValueType == rtNum)
+                Trace("DWORD: " + Value, tcFix, tlDetail);
+            else if (ValueType == rtBin)
+                Trace("BINARY: " + Value, tcFix, tlDetail);
+        }
+        FixRegEntry(Entry());
+    } catch (...) {
+    }
+}
+
+namespace {
+
+void AddDetailsOf(TfwItems *list, const TfwRegItem &found, const std::string &key)
+{
+    auto add = [&](const std::string &k, const std::string &name) {
+        auto *d = new TfwRegItem(list);
+        d->Found = d->Selected = d->IsDetail = true;
+        d->Root = found.Root;
+        d->Is64 = found.Is64;
+        d->FixMode = found.FixMode;
+        d->Key = k;
+        d->ValueName = name;
+        list->Add(d);
+        if (list->Main) list->Main->AddFound(1, 0);
     };
-    std::string s = "<reg";
-    s += attr("root", RegRootName(Root));
-    s += attr("key", HexEscape(Key));
-    s += attr("name", HexEscape(ValueName));
-    s += attr("value", HexEscape(Value));
-    s += attr("type", RegTypeName(ValueType));
-    if (Is64) s += attr("is64", "1");
-    s += attr("scan", ScanMode == smValue ? "value" : ScanMode == smBackup ? "backup" : "exists");
-    s += attr("fix", FixMode == fmValue ? "value" : FixMode == fmDelete ? "del" : "");
-    if (Date >= 1) s += attr("date", std::to_string(static_cast<long long>(std::floor(Date))));
-    s += " />";
-    return s;
+    std::vector<std::string> names;
+    if (!RegEnumValueNames(found.Root, key, names)) return;
+    for (const std::string &n : names) {
+        std::string name = TrimA(n);
+        if (!name.empty()) add(key, name);
+    }
+    if (!RegEnumSubKeyNames(found.Root, key, names)) return;
+    for (const std::string &n : names) {
+        std::string name = TrimA(n);
+        if (name.empty()) continue;
+        add(key + "\\" + name, "");
+        AddDetailsOf(list, found, key + "\\" + name);
+    }
+}
+
+} // namespace
+
+void AddKeyDetails(TfwItems *list, const TfwRegItem &item)
+{
+    if (!list) return;
+    try {
+        AddDetailsOf(list, item, item.Key);
+    } catch (...) {
+    }
 }
 
 // ---- file entries ------------------------------------------------------------
@@ -225,8 +315,12 @@ void TfwItemsList::Scan()
     Step = 0;
     Steps = int(List.size());
     for (TfwItem *item : List) {
-        item->Scan();
-        Step = std::min(Step + 1, Steps);
+        try {
+            item->Scan();
+        } catch (...) {
+        }
+        NextStep();
+        if (!Main->ReportProgress(false)) return;
     }
 }
 

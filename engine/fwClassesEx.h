@@ -2,6 +2,7 @@
 // turns an "items" type of the definitions document into a scanner.
 #pragma once
 
+#include "backup/fwBackup.h"
 #include "engine/fwClasses.h"
 
 #include <windows.h>
@@ -9,17 +10,10 @@
 #include <string>
 #include <vector>
 
-// Registry value type codes as the documents name them.
-enum TfwRegType { rtNone = 0, rtStr = 1, rtExStr = 2, rtBin = 3, rtNum = 4, rtMulStr = 7 };
-enum TfwRegScanMode { smNone = 0, smValue = 1, smExists = 2, smBackup = 3 };
-enum TfwRegFixMode { fmNone = 0, fmValue = 1, fmDelete = 2 };
 enum TfwFileFixMode { ffNone = 0, ffClean = 1, ffDelete = 2 };
 
-int RegTypeFromName(const std::string &name);  // lower-cased compare; 0 otherwise
-std::string RegTypeName(int type);             // empty for 0 and unknown codes
-// Reads "123" or "$FA00" as 0..4294967295; false for anything else.
-bool ParseRegNumber(const std::string &text, uint32_t &value);
-
+// One registry entry: a value a boost list wants to hold, or a broken entry a
+// scanner found (then Found is set and Scan leaves it alone).
 class TfwRegItem : public TfwItem {
 public:
     using TfwItem::TfwItem;
@@ -31,12 +25,33 @@ public:
     int FixMode = fmNone;
     double Date = 0;  // days since 30 Dec 1899; 0 = none
 
+    // False when the entry is not valid in a list group (no root or key, no
+    // scan or fix mode).
     bool LoadFromXML(TXMLTag *tag) override;
     // The written form of the "reg" element.
     std::string GetXML() const override;
-    void Scan() override {}
-    void Fix() override {}
+    // Compares the stored value with the wanted one in the item's view; a
+    // finding that an exception or the list of cleaned entries covers is
+    // dropped. Leaves both view flags cleared.
+    void Scan() override;
+    // Records the entry in the open backup document and remembers it in the
+    // list of cleaned entries.
+    void Backup() override;
+    // Writes the value by type, deletes the value, or deletes the key with its
+    // subkeys; the item's view stays selected.
+    void Fix() override;
+
+    TfwRegEntry Entry() const;
+
+private:
+    std::string Check() const;
 };
+
+// Adds the content of a found key (item.Key, value name empty) to list as
+// detail lines: its values, then each subkey followed by its own content,
+// depth first, in the current thread's view. Each line is counted as a
+// finding of the running category.
+void AddKeyDetails(TfwItems *list, const TfwRegItem &item);
 
 struct TfwFoundFile {
     std::string Path;

@@ -1,7 +1,9 @@
 #include "engine/fwExceptions.h"
 
 #include "engine/fwClassesEx.h"
+#include "engine/fwCleanRep.h"
 #include "engine/fwLogs.h"
+#include "platform/ObjectSecurityU.h"
 #include "platform/RegistryU.h"
 #include "platform/SystemPathsU.h"
 #include "platform/SystemPathsUtilsU.h"
@@ -107,4 +109,40 @@ bool TfwExceptions::RemoveExceptedFiles(std::vector<std::string> &paths) const
         }
     }
     return removed;
+}
+
+bool IsExcepted(const TfwRegItem &item)
+{
+    try {
+        if (TfwExceptions *ex = ProcessExceptions(); ex && ex->IsRegExcepted(item)) return true;
+    } catch (...) {
+    }
+    try {
+        if (TfwCleanRep *cleaned = ProcessCleanRep(); cleaned && cleaned->Contains(item)) return true;
+    } catch (...) {
+    }
+    return false;
+}
+
+void FilterExceptedFiles(std::vector<std::string> &paths)
+{
+    if (TfwExceptions *ex = ProcessExceptions()) ex->RemoveExceptedFiles(paths);
+}
+
+void FilterExceptedFiles(std::vector<TfwFoundFile> &files)
+{
+    TfwExceptions *ex = ProcessExceptions();
+    if (!ex) return;
+    files.erase(std::remove_if(files.begin(), files.end(),
+                               [&](const TfwFoundFile &f) { return ex->IsFileExcepted(f.Path); }),
+                files.end());
+}
+
+bool IsInstallerOwned(HKEY root, const std::string &key)
+{
+    try {
+        return OSVersionClass() > OSClassServer2003 && LowerPath(RegKeyOwner(root, key)) == "trustedinstaller";
+    } catch (...) {
+        return false;
+    }
 }

@@ -10,6 +10,7 @@
 
 class TXMLTag;
 class TfwRegItem;
+struct TfwFoundFile;
 
 struct TfwRegException {
     HKEY Root = nullptr;
@@ -34,3 +35,15 @@ public:
 
 // The process-wide list; nullptr until created (create = true makes it).
 TfwExceptions *ProcessExceptions(bool create = false);
+
+// ---- filters every scanner applies ------------------------------------------
+
+// The exception list covers the item, or else the list of cleaned entries
+// holds it. Neither list yet, or an error inside a test, counts as false.
+bool IsExcepted(const TfwRegItem &item);
+// Drops the excepted paths when the exception list exists.
+void FilterExceptedFiles(std::vector<std::string> &paths);
+void FilterExceptedFiles(std::vector<TfwFoundFile> &files);
+// Windows Vista or later and the key (calling thread's view) is owned by
+// TrustedInstaller; any failure gives false.
+bool IsInstallerOwned(HKEY root, const std::string &key);

@@ -39,6 +39,19 @@ bool IsBareDrive(const std::string &path)
     return path.size() == 2 && path[1] == ':';
 }
 
+// The root of a drive or share, given with or without its backslash, or an
+// empty name (which a lone "\" becomes). No caller means to wipe a whole
+// drive; such a name comes from a path that expanded to nothing, and the
+// walk would otherwise go through everything on the disk.
+bool IsRoot(const std::string &path)
+{
+    const std::string p = WithoutBackslash(path);
+    if (p.empty() || IsBareDrive(p)) return true;
+    if (p.compare(0, 2, "\\\\") != 0) return false;
+    size_t server = p.find('\\', 2);
+    return server == std::string::npos || p.find('\\', server + 1) == std::string::npos;
+}
+
 // A junction or symbolic link to a folder. Walking into one would delete
 // whatever it points at, which may lie anywhere (another user's documents, a
 // system folder); it is removed as a link instead.
@@ -79,8 +92,8 @@ bool DeleteEntries(const std::string &folder, Mode mode)
 
 bool RemoveFolder(const std::string &path, bool withContents, Mode mode)
 {
+    if (IsRoot(path)) return false;
     const std::string folder = WithoutBackslash(path);
-    if (folder.empty()) return false;
     DWORD attr = GetFileAttributesA(folder.c_str());
     if (withContents && attr != INVALID_FILE_ATTRIBUTES && !IsFolderLink(attr))
         DeleteEntries(folder + '\\', mode);
@@ -142,7 +155,7 @@ bool EmptyFolder(const std::string &path)
     try {
         // The folder itself may be a link (a temp folder moved to another
         // drive): emptying it is what was asked. Links inside are not followed.
-        return !path.empty() && DeleteEntries(WithBackslash(path), Mode::Force);
+        return !IsRoot(path) && DeleteEntries(WithBackslash(path), Mode::Force);
     } catch (...) {
         return false;
     }

@@ -1,5 +1,6 @@
 // Folders: existence, creation with parents, deletion and emptying. Folder
-// paths may carry a trailing backslash or not.
+// paths may carry a trailing backslash or not. The deleting functions refuse
+// (false, nothing touched) the root of a drive or share and an empty name.
 #pragma once
 
 #include <string>

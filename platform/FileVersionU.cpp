@@ -1,5 +1,6 @@
 #include "platform/FileVersionU.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {

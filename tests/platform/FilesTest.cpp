@@ -7,9 +7,10 @@
 #include "platform/ShortcutU.h"
 #include "platform/SystemPathsU.h"
 
+#include "ScratchFiles.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <aclapi.h>
 #include <objbase.h>
 #include <shlobj.h>
 
@@ -40,33 +41,6 @@ std::string ReadBytes(const std::string &path)
 bool Exists(const std::string &path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// Whether the object's access list holds an entry allowing the world SID.
-// Answers false too when the security cannot be read.
-bool HasEveryoneEntry(const std::string &path)
-{
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    std::vector<char> name(path.begin(), path.end());
-    name.push_back('\0');
-    if (GetNamedSecurityInfoA(name.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                              nullptr, &dacl, nullptr, &sd) != ERROR_SUCCESS)
-        return false;
-    BYTE world[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof world;
-    bool found = false;
-    if (dacl && CreateWellKnownSid(WinWorldSid, nullptr, world, &size)) {
-        for (DWORD i = 0; i < dacl->AceCount && !found; ++i) {
-            ACE_HEADER *ace = nullptr;
-            if (!GetAce(dacl, i, reinterpret_cast<void **>(&ace))) continue;
-            if (ace->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
-            auto *allowed = reinterpret_cast<ACCESS_ALLOWED_ACE *>(ace);
-            found = EqualSid(&allowed->SidStart, world);
-        }
-    }
-    LocalFree(sd);
-    return found;
 }
 
 const char PendingKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
@@ -168,33 +142,15 @@ private:
     HANDLE h_;
 };
 
-// Every test works in its own folder below %TEMP%; everything it schedules for
-// the next start is taken back afterwards.
-class Files : public testing::Test {
+// Everything a test schedules for the next start is taken back afterwards.
+class Files : public scratch::Folder {
 protected:
-    void SetUp() override
-    {
-        char temp[MAX_PATH];
-        ASSERT_GT(GetTempPathA(MAX_PATH, temp), 0u);
-        static int serial = 0;
-        // Wine reuses process ids from run to run; the tick count tells runs apart.
-        marker_ = "TovuTest_Files_" + std::to_string(GetCurrentProcessId()) + "_" +
-                  std::to_string(++serial) + "_" +
-                  std::to_string(GetTickCount());
-        dir_ = std::string(temp) + marker_ + "\\";
-        ASSERT_TRUE(CreateDirectoryA(dir_.c_str(), nullptr)) << dir_;
-    }
-
+    Files() : Folder("Files") {}
     void TearDown() override
     {
         ForgetPending(marker_);
-        if (dir_.find(marker_) != std::string::npos) DeleteFolder(dir_, true);
+        Folder::TearDown();
     }
-
-    std::string Path(const std::string &name) const { return dir_ + name; }
-
-    std::string marker_;
-    std::string dir_;  // ends with a backslash
 };
 
 // ---- existence and size ----------------------------------------------------
@@ -242,14 +198,12 @@ TEST_F(Files, ForceDirectoriesWithAndWithoutParents)
 TEST_F(Files, ForceDirectoriesGrantsEveryoneToEachNewFolder)
 {
     ASSERT_TRUE(ForceDirectories(Path("open\\inner"), true, true));
-    if (!HasEveryoneEntry(Path("open")) && !HasEveryoneEntry(Path("open\\inner"))) {
-        // Tell a missing grant from a file system that keeps no access lists.
-        ForceDirectories(Path("plain"), false, true);
-        ASSERT_TRUE(GrantEveryoneFile(Path("plain")));
-        if (!HasEveryoneEntry(Path("plain"))) GTEST_SKIP() << "access lists are not kept here";
-    }
-    EXPECT_TRUE(HasEveryoneEntry(Path("open")));
-    EXPECT_TRUE(HasEveryoneEntry(Path("open\\inner")));
+    ASSERT_TRUE(ForceDirectories(Path("plain"), false, true));
+    EXPECT_FALSE(scratch::EveryoneCanChange(Path("plain")));
+    if (!scratch::CreationDescriptorsKept(dir_))
+        GTEST_SKIP() << "this system ignores descriptors given at creation";
+    EXPECT_TRUE(scratch::EveryoneCanChange(Path("open")));
+    EXPECT_TRUE(scratch::EveryoneCanChange(Path("open\\inner")));
 }
 
 // ---- deleting --------------------------------------------------------------
@@ -434,13 +388,14 @@ TEST_F(Files, CopyFileExAndGrantEveryoneFile)
 {
     const std::string src = Path("src.txt");
     WriteBytes(src, "x");
-    WriteBytes(Path("plain.txt"), "x");
-    ASSERT_TRUE(GrantEveryoneFile(Path("plain.txt")));
-    if (!HasEveryoneEntry(Path("plain.txt"))) GTEST_SKIP() << "access lists are not kept here";
+    ASSERT_FALSE(scratch::EveryoneCanChange(src));
+    EXPECT_TRUE(GrantEveryoneFile(src));
+    EXPECT_TRUE(scratch::EveryoneCanChange(src));
     EXPECT_FALSE(GrantEveryoneFile(Path("missing.txt")));
 
-    ASSERT_TRUE(CopyFileEx(src, Path("shared.txt"), true, false));
-    EXPECT_TRUE(HasEveryoneEntry(Path("shared.txt")));
+    ASSERT_TRUE(CopyFileEx(src, Path("plain.txt"), false, false));
+    ASSERT_TRUE(CopyFileEx(Path("plain.txt"), Path("shared.txt"), true, false));
+    EXPECT_TRUE(scratch::EveryoneCanChange(Path("shared.txt")));
 }
 
 TEST_F(Files, ReadFileToStringAndTextHelpers)

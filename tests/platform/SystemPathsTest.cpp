@@ -125,7 +125,18 @@ TEST(SystemPathsChild, ReportAndFirstUse)
     ASSERT_TRUE(RegReadStr(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
                            expected));
     EXPECT_EQ(programFiles, expected + "\\");
-    std::printf("OSCLASS=%d\n", OSVersionClass());
+    // Before Vista these come from the Shell Folders values.
+    EXPECT_FALSE(AppDataDir().empty());
+    EXPECT_FALSE(CommonAppDataDir().empty());
+    EXPECT_FALSE(FavoritesDir().empty());
+    OSVERSIONINFOEXA vi = {};
+    vi.dwOSVersionInfoSize = sizeof vi;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    GetVersionExA(reinterpret_cast<OSVERSIONINFOA *>(&vi));
+#pragma GCC diagnostic pop
+    std::printf("OSCLASS=%d (%lu.%lu type %u sp %u)\n", OSVersionClass(), vi.dwMajorVersion, vi.dwMinorVersion,
+                vi.wProductType, vi.wServicePackMajor);
     std::fflush(stdout);
 }
 
@@ -136,14 +147,24 @@ TEST(SystemPaths, VersionClassFollowsReportedVersion)
     const std::string exeName = "tovu_osclass_" + std::to_string(GetCurrentProcessId()) + ".exe";
     const std::string copy = TempDir() + exeName;
     const std::string overrideKey = "Software\\Wine\\AppDefaults\\" + exeName;
+    struct Cleanup {
+        std::string key, file;
+        ~Cleanup()
+        {
+            RegRemoveKeyTree(HKEY_CURRENT_USER, key, true);
+            DeleteFileA(file.c_str());
+        }
+    } cleanup{overrideKey, copy};
     ASSERT_TRUE(CopyFileA(self, copy.c_str(), FALSE));
 
-    // Each child costs much time under Wine; the table below covers the rest.
+    // One case each side of the XP/Vista line, where the folder sources change;
+    // each child is slow under Wine and VersionClassOfRecord covers every class.
+    // (Wine 10 reports "win7" as a 6.1 server, so it cannot stand for Windows 7.)
     struct Case {
         const char *version;
         int cls;
     };
-    const Case cases[] = {{"winxp", OSClassXPSP2}, {"win7", OSClassWin7}};
+    const Case cases[] = {{"winxp", OSClassXPSP2}, {"vista", OSClassVista}};
     for (const auto &c : cases) {
         ASSERT_TRUE(RegWriteStr(HKEY_CURRENT_USER, overrideKey, "Version", c.version));
         Child child = RunChild("\"" + copy + "\" --gtest_filter=SystemPathsChild.*");
@@ -152,8 +173,6 @@ TEST(SystemPaths, VersionClassFollowsReportedVersion)
         int cls = at == std::string::npos ? -1 : std::atoi(child.output.c_str() + at + 8);
         EXPECT_EQ(cls, c.cls) << c.version << "\n" << child.output;
     }
-    RegRemoveKeyTree(HKEY_CURRENT_USER, overrideKey, true);
-    DeleteFileA(copy.c_str());
 }
 
 TEST(SystemPaths, VersionClassOfRecord)
@@ -338,22 +357,6 @@ TEST_F(SystemPathsExpand, ModesPickTheirFolders)
     if (Is64BitOS() && OSVersionClass() > OSClassServer2003)
         EXPECT_EQ(ExpandPath("%SYSDIR64%\\a"), WindowsDir() + "sysnative\\a");
 
-    // Scan threads expand in both modes at the same time.
-    const std::string want32 = ExpandPath("%PROGRAMFILES%\\%COMMONFILES%\\x");
-    const std::string want64 = ExpandPath64("%PROGRAMFILES%\\%COMMONFILES%\\x");
-    std::vector<std::thread> threads;
-    std::vector<int> wrong(4, 0);
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 300; ++i) {
-                bool is64 = (t + i) % 2 == 0;
-                std::string got = is64 ? ExpandPath64("%PROGRAMFILES%\\%COMMONFILES%\\x")
-                                       : ExpandPath("%PROGRAMFILES%\\%COMMONFILES%\\x");
-                if (got != (is64 ? want64 : want32)) ++wrong[t];
-            }
-        });
-    for (auto &t : threads) t.join();
-    EXPECT_EQ(wrong, std::vector<int>(4, 0));
 }
 
 TEST(SystemPathsMacro, ReverseSubstitution)

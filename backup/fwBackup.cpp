@@ -1,0 +1,558 @@
+#include "backup/fwBackup.h"
+
+#include "platform/DirectoryU.h"
+#include "platform/FileU.h"
+#include "platform/RegistryU.h"
+#include "platform/StreamU.h"
+#include "platform/SystemPathsU.h"
+#include "platform/XMLU.h"
+
+#include <oleauto.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+std::string LowerA(std::string s)
+{
+    for (char &c : s)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return s;
+}
+
+std::string Attr(const char *name, const std::string &value)
+{
+    return std::string(" ") + name + "=\"" + value + "\"";
+}
+
+std::string WideToUtf8(const std::wstring &text)
+{
+    if (text.empty()) return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string s(n > 0 ? n : 0, '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), &s[0], n, nullptr, nullptr);
+    return s;
+}
+
+// The documents carry UTF-8; a date written by hand in the system code page
+// still reads.
+std::wstring DocumentTextToWide(const std::string &text)
+{
+    if (text.empty()) return {};
+    UINT cp = CP_UTF8;
+    int n = MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), nullptr, 0);
+    if (n <= 0) {
+        cp = CP_ACP;
+        n = MultiByteToWideChar(cp, 0, text.data(), int(text.size()), nullptr, 0);
+    }
+    if (n <= 0) return {};
+    std::wstring w(n, L'\0');
+    MultiByteToWideChar(cp, 0, text.data(), int(text.size()), &w[0], n);
+    return w;
+}
+
+// Day numbers count from 30 December 1899, which is day 109205 of the
+// FILETIME epoch (1 January 1601).
+double DaysOf(const SYSTEMTIME &st, bool &ok)
+{
+    FILETIME ft;
+    ok = SystemTimeToFileTime(&st, &ft) != 0;
+    if (!ok) return 0;
+    ULARGE_INTEGER u;
+    u.LowPart = ft.dwLowDateTime;
+    u.HighPart = ft.dwHighDateTime;
+    return double(u.QuadPart) / 864000000000.0 - 109205.0;
+}
+
+// The time stamp of "fix_yyyymmdd_hhnnss[_n].xml" / "boost_...". A suffix n,
+// given to a second document of the same second, sorts it after the first.
+bool StampOfName(const std::string &path, double &days)
+{
+    size_t slash = path.find_last_of("\\/");
+    std::string name = LowerA(path.substr(slash == std::string::npos ? 0 : slash + 1));
+    size_t at = name.compare(0, 4, "fix_") == 0 ? 4 : name.compare(0, 6, "boost_") == 0 ? 6 : 0;
+    if (at == 0 || name.size() < at + 15 + 4 || name.compare(name.size() - 4, 4, ".xml") != 0) return false;
+    std::string stamp = name.substr(at, 15);
+    std::string rest = name.substr(at + 15, name.size() - 4 - at - 15);
+    for (size_t i = 0; i < stamp.size(); ++i)
+        if (i == 8 ? stamp[i] != '_' : (stamp[i] < '0' || stamp[i] > '9')) return false;
+    int suffix = 0;
+    if (!rest.empty()) {
+        if (rest[0] != '_' || rest.size() < 2 || rest.size() > 4) return false;
+        for (size_t i = 1; i < rest.size(); ++i) {
+            if (rest[i] < '0' || rest[i] > '9') return false;
+            suffix = suffix * 10 + (rest[i] - '0');
+        }
+    }
+    auto num = [&](size_t pos, size_t len) { return WORD(std::atoi(stamp.substr(pos, len).c_str())); };
+    SYSTEMTIME st = {};
+    st.wYear = num(0, 4);
+    st.wMonth = num(4, 2);
+    st.wDay = num(6, 2);
+    st.wHour = num(9, 2);
+    st.wMinute = num(11, 2);
+    st.wSecond = num(13, 2);
+    bool ok;
+    days = DaysOf(st, ok) + suffix / 86400000.0;
+    return ok;
+}
+
+// The date text in the user's format, as the rescue center shows it.
+bool ParseDateText(const std::wstring &text, double &days)
+{
+    if (text.empty()) return false;
+    BSTR s = SysAllocStringLen(text.data(), UINT(text.size()));
+    if (!s) return false;
+    DATE d = 0;
+    HRESULT hr = VarDateFromStr(s, LOCALE_USER_DEFAULT, 0, &d);
+    SysFreeString(s);
+    if (FAILED(hr)) return false;
+    days = d;
+    return true;
+}
+
+// Short date, a blank and the long time, both in the user's format; midnight
+// shows the date alone.
+std::wstring DateText(const SYSTEMTIME &st)
+{
+    wchar_t date[128] = {}, time[128] = {};
+    GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, date, 128);
+    std::wstring text = date;
+    if (st.wHour || st.wMinute || st.wSecond || st.wMilliseconds) {
+        GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &st, nullptr, time, 128);
+        text += L" ";
+        text += time;
+    }
+    return text;
+}
+
+// ---- recorder state ---------------------------------------------------------
+
+struct TRecording {
+    int Kind = bkNone;
+    std::wstring Caption;
+    std::vector<std::string> Lines;
+};
+
+std::unique_ptr<TRecording> Recording;
+std::string FolderOverride;
+std::atomic<TfwCleanReportAdd> CleanReportAdd{nullptr};
+std::atomic<TfwCleanReportSave> CleanReportSave{nullptr};
+
+void HandToCleanReport(HKEY root, const std::string &key, const std::string &name, bool is64)
+{
+    if (TfwCleanReportAdd add = CleanReportAdd.load()) {
+        try {
+            add(root, key, name, is64);
+        } catch (...) {
+        }
+    }
+}
+
+void Record(HKEY root, const std::string &key, const std::string &name, const std::string &value,
+            const std::string &type, bool is64, const char *fix)
+{
+    std::string line = "    <reg";
+    line += Attr("root", RegRootName(root));
+    line += Attr("key", HexEscape(key));
+    line += Attr("name", HexEscape(name));
+    line += Attr("value", HexEscape(value));
+    line += Attr("type", type);
+    if (is64) line += Attr("is64", "1");
+    line += Attr("scan", "backup");
+    line += Attr("fix", fix);
+    line += " />";
+    Recording->Lines.push_back(line);
+}
+
+// Both record in the view the caller selected.
+void RecordValue(HKEY root, const std::string &key, const std::string &name, bool is64)
+{
+    bool exists = name.empty() ? RegKeyExists(root, key) : RegValueExists(root, key, name);
+    if (!exists) {
+        // With an empty name this is also the line of a missing key: restoring
+        // it removes the key again.
+        Record(root, key, name, "", "backup", is64, "del");
+        return;
+    }
+    DWORD type = 0;
+    if (!RegValueType(root, key, name, type)) return;
+    std::string value;
+    bool ok = false;
+    switch (type) {
+    case REG_SZ: ok = RegReadStr(root, key, name, value); break;
+    case REG_EXPAND_SZ: ok = RegReadExpandStr(root, key, name, value); break;
+    case REG_BINARY: ok = RegReadBinaryHex(root, key, name, value); break;
+    case REG_MULTI_SZ: ok = RegReadMultiStr(root, key, name, value); break;
+    case REG_DWORD: {
+        DWORD number = 0;
+        ok = RegReadDWORD(root, key, name, number);
+        char text[16];
+        std::snprintf(text, sizeof text, "$%08lX", static_cast<unsigned long>(number));
+        value = text;
+        break;
+    }
+    default: break;
+    }
+    if (ok) Record(root, key, name, value, RegTypeName(int(type)), is64, "value");
+}
+
+void RecordKey(HKEY root, const std::string &key, bool is64)
+{
+    if (!RegKeyExists(root, key)) {
+        Record(root, key, "", "", "backup", is64, "del");
+        return;
+    }
+    RecordValue(root, key, "", is64);
+    // Names are taken exactly as stored: a name with surrounding blanks is a
+    // different value or key, and the tree is about to be deleted.
+    std::vector<std::string> names;
+    if (RegEnumValueNames(root, key, names))
+        for (const std::string &name : names)
+            if (!name.empty()) RecordValue(root, key, name, is64);
+    std::vector<std::string> subkeys;
+    if (RegEnumSubKeyNames(root, key, subkeys))
+        for (const std::string &sub : subkeys)
+            if (!sub.empty()) RecordKey(root, key + "\\" + sub, is64);
+}
+
+// A second document of one kind within the same second must not replace the
+// first: the first repair could no longer be undone.
+std::string FreeDocumentName(const std::string &folder, int kind, const SYSTEMTIME &st)
+{
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04u%02u%02u_%02u%02u%02u", st.wYear, st.wMonth, st.wDay, st.wHour,
+                  st.wMinute, st.wSecond);
+    std::string base = folder + (kind == bkFix ? "fix_" : "boost_") + stamp;
+    std::string name = base + ".xml";
+    for (int n = 2; FileExists(name) && n < 1000; ++n) name = base + "_" + std::to_string(n) + ".xml";
+    return name;
+}
+
+} // namespace
+
+// ---- the "reg" element ------------------------------------------------------
+
+int RegTypeFromName(const std::string &name)
+{
+    std::string n = LowerA(name);
+    if (n == "str") return rtStr;
+    if (n == "exstr") return rtExStr;
+    if (n == "bin") return rtBin;
+    if (n == "num") return rtNum;
+    if (n == "mulstr") return rtMulStr;
+    return rtNone;
+}
+
+std::string RegTypeName(int type)
+{
+    switch (type) {
+    case rtStr: return "str";
+    case rtExStr: return "exstr";
+    case rtBin: return "bin";
+    case rtNum: return "num";
+    case rtMulStr: return "mulstr";
+    default: return {};
+    }
+}
+
+bool ParseRegNumber(const std::string &text, uint32_t &value)
+{
+    bool hex = !text.empty() && text[0] == '$';
+    std::string digits = hex ? text.substr(1) : text;
+    if (digits.empty() || digits.size() > 20) return false;
+    uint64_t v = 0;
+    for (char c : digits) {
+        char u = (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+        int d;
+        if (u >= '0' && u <= '9') d = u - '0';
+        else if (hex && u >= 'A' && u <= 'F') d = u - 'A' + 10;
+        else return false;
+        v = v * (hex ? 16 : 10) + d;
+        if (v > 0xFFFFFFFFull) return false;
+    }
+    value = static_cast<uint32_t>(v);
+    return true;
+}
+
+void ReadRegEntry(const TXMLTag *tag, TfwRegEntry &entry)
+{
+    entry = TfwRegEntry();
+    if (!tag) return;
+    entry.Root = RegRootFromName(tag->GetAttr("root"));
+    entry.Key = HexUnescape(tag->GetAttr("key"));
+    entry.ValueName = HexUnescape(tag->GetAttr("name"));
+    entry.Value = HexUnescape(tag->GetAttr("value"));
+    entry.ValueType = RegTypeFromName(tag->GetAttr("type"));
+    entry.Is64 = tag->GetAttr("is64") == "1";
+    std::string scan = LowerA(tag->GetAttr("scan"));
+    entry.ScanMode = scan == "value" ? smValue : scan == "exists" ? smExists : scan == "backup" ? smBackup : smNone;
+    std::string fix = LowerA(tag->GetAttr("fix"));
+    entry.FixMode = fix == "value" ? fmValue : fix == "del" ? fmDelete : fmNone;
+    std::string date = tag->GetAttr("date");
+    char *end = nullptr;
+    long days = date.empty() ? 0 : std::strtol(date.c_str(), &end, 10);
+    entry.Date = (end && *end == '\0' && days > 0) ? double(days) : 0;
+
+    uint32_t number;
+    if (entry.ValueType == rtNum && !ParseRegNumber(entry.Value, number)) entry.ScanMode = smNone;
+    if (entry.ValueType == rtBin && entry.Value.size() % 2 != 0) entry.ScanMode = smNone;
+}
+
+std::string RegEntryXML(const TfwRegEntry &e)
+{
+    std::string s = "<reg";
+    s += Attr("root", RegRootName(e.Root));
+    s += Attr("key", HexEscape(e.Key));
+    s += Attr("name", HexEscape(e.ValueName));
+    s += Attr("value", HexEscape(e.Value));
+    s += Attr("type", RegTypeName(e.ValueType));
+    if (e.Is64) s += Attr("is64", "1");
+    s += Attr("scan", e.ScanMode == smValue ? "value" : e.ScanMode == smBackup ? "backup" : "exists");
+    s += Attr("fix", e.FixMode == fmValue ? "value" : e.FixMode == fmDelete ? "del" : "");
+    if (e.Date >= 1) s += Attr("date", std::to_string(static_cast<long long>(std::floor(e.Date))));
+    s += " />";
+    return s;
+}
+
+double DaysNow()
+{
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    bool ok;
+    return DaysOf(st, ok);
+}
+
+void SelectItemView(bool is64)
+{
+    if (!Is64BitOS()) return;
+    RegView64 = is64;
+    RegView32 = !is64;
+}
+
+bool FixRegEntry(const TfwRegEntry &e)
+{
+    if (!e.Root || e.Key.empty()) return false;
+    if (e.Is64 && !Is64BitOS()) return false;
+    SelectItemView(e.Is64);
+    if (e.FixMode == fmDelete)
+        return e.ValueName.empty() ? RegRemoveKeyTree(e.Root, e.Key, true) : RegRemoveValue(e.Root, e.Key, e.ValueName);
+    if (e.FixMode != fmValue) return false;
+    switch (e.ValueType) {
+    case rtStr:
+    case rtExStr:
+    case rtMulStr: return RegWriteStrTyped(e.Root, e.Key, e.ValueName, DWORD(e.ValueType), e.Value);
+    case rtNum: {
+        uint32_t number = 0;
+        if (!ParseRegNumber(e.Value, number)) number = 0;
+        return RegWriteDWORD(e.Root, e.Key, e.ValueName, number);
+    }
+    case rtBin: return RegWriteBinaryHex(e.Root, e.Key, e.ValueName, e.Value);
+    default: return false;
+    }
+}
+
+// ---- recorder ---------------------------------------------------------------
+
+void SetCleanReportHook(TfwCleanReportAdd add, TfwCleanReportSave save)
+{
+    CleanReportAdd.store(add);
+    CleanReportSave.store(save);
+}
+
+std::string BackupDocumentsFolder()
+{
+    if (!FolderOverride.empty()) return FolderOverride;
+    std::string base = CommonAppDataDir();
+    if (base.empty()) return {};
+    if (base.back() != '\\') base += '\\';
+    return base + "Tovu\\Backup\\";
+}
+
+void SetBackupDocumentsFolder(const std::string &folder)
+{
+    FolderOverride = folder;
+    if (!FolderOverride.empty() && FolderOverride.back() != '\\') FolderOverride += '\\';
+}
+
+void BeginBackup(int kind, const std::wstring &caption)
+{
+    if (Recording || kind == bkNone) return;
+    Recording = std::make_unique<TRecording>();
+    Recording->Kind = kind;
+    Recording->Caption = caption;
+}
+
+bool IsBackupActive() { return Recording != nullptr; }
+
+void BackupValue(HKEY root, const std::string &key, const std::string &name, bool toCleanReport, bool is64)
+{
+    if (Recording) {
+        TRegViewScope keep(RegView64, RegView32);
+        try {
+            SelectItemView(is64);
+            RecordValue(root, key, name, is64);
+        } catch (...) {
+        }
+    }
+    if (toCleanReport) HandToCleanReport(root, key, name, is64);
+}
+
+void BackupKey(HKEY root, const std::string &key, bool is64, bool toCleanReport)
+{
+    if (Recording) {
+        TRegViewScope keep(RegView64, RegView32);
+        try {
+            SelectItemView(is64);
+            RecordKey(root, key, is64);
+        } catch (...) {
+        }
+    }
+    if (toCleanReport) HandToCleanReport(root, key, "", is64);
+}
+
+std::string EndBackup()
+{
+    std::string written;
+    try {
+        if (Recording && (Recording->Kind == bkFix || Recording->Kind == bkBoost) && !Recording->Lines.empty()) {
+            SYSTEMTIME st;
+            GetLocalTime(&st);
+            std::string text = "<backup";
+            text += Attr("type", Recording->Kind == bkFix ? "fix" : "boost");
+            text += Attr("name", HexEscape(WideToUtf8(Recording->Caption)));
+            text += Attr("date", HexEscape(WideToUtf8(DateText(st))));
+            text += ">\r\n";
+            for (const std::string &line : Recording->Lines) text += line + "\r\n";
+            text += "</backup>\r\n";
+
+            std::string folder = BackupDocumentsFolder();
+            if (!folder.empty() && ForceDirectories(folder, true, true)) {
+                std::string name = FreeDocumentName(folder, Recording->Kind, st);
+                TFileWriter file;
+                if (file.Open(name)) {
+                    bool ok = file.WriteText(text);
+                    file.Close();
+                    if (ok) written = name;
+                    else DeleteFileA(name.c_str());
+                }
+            }
+        }
+    } catch (...) {
+    }
+    Recording.reset();
+    if (TfwCleanReportSave save = CleanReportSave.load()) {
+        try {
+            save();
+        } catch (...) {
+        }
+    }
+    return written;
+}
+
+// ---- documents ----------------------------------------------------------------
+
+TfwBackup::TfwBackup(const std::string &fileName) : FileName(fileName)
+{
+    try {
+        if (!FileExists(fileName)) return;
+        TXML xml;
+        if (!xml.LoadFromFile(fileName)) return;
+        TXMLTag *root = xml.Root()->FindFirst("backup");
+        if (!root) return;
+        std::string type = LowerA(root->GetAttr("type"));
+        Kind = type == "fix" ? bkFix : type == "boost" ? bkBoost : bkNone;
+        Date = DocumentTextToWide(HexUnescape(root->GetAttr("date")));
+        if (!StampOfName(fileName, Time) && !ParseDateText(Date, Time)) Time = DaysNow();
+    } catch (...) {
+        Kind = bkNone;
+    }
+}
+
+void TfwBackups::Load()
+{
+    FixBackups.clear();
+    BoostBackups.clear();
+    try {
+        std::string folder = BackupDocumentsFolder();
+        if (folder.empty() || !DirectoryExists(folder)) return;
+        WIN32_FIND_DATAA fd;
+        HANDLE h = FindFirstFileA((folder + "*.xml").c_str(), &fd);
+        if (h == INVALID_HANDLE_VALUE) return;
+        do {
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+            auto backup = std::make_unique<TfwBackup>(folder + fd.cFileName);
+            if (backup->Kind == bkFix) FixBackups.push_back(std::move(backup));
+            else if (backup->Kind == bkBoost) BoostBackups.push_back(std::move(backup));
+        } while (FindNextFileA(h, &fd));
+        FindClose(h);
+    } catch (...) {
+    }
+}
+
+bool TfwBackups::Remove(TfwBackup *backup)
+{
+    if (!backup) return false;
+    bool deleted = false;
+    try {
+        deleted = DeleteFileForce(backup->FileName);
+    } catch (...) {
+    }
+    for (auto *list : {&FixBackups, &BoostBackups}) {
+        auto it = std::find_if(list->begin(), list->end(), [&](const auto &b) { return b.get() == backup; });
+        if (it != list->end()) {
+            list->erase(it);
+            break;
+        }
+    }
+    return deleted;
+}
+
+std::vector<TfwBackup *> TfwBackups::NewestFirst(int kind) const
+{
+    std::vector<TfwBackup *> result;
+    const auto &list = kind == bkFix ? FixBackups : BoostBackups;
+    if (kind != bkFix && kind != bkBoost) return result;
+    for (const auto &b : list) result.push_back(b.get());
+    std::stable_sort(result.begin(), result.end(), [](TfwBackup *a, TfwBackup *b) { return a->Time > b->Time; });
+    return result;
+}
+
+void TfwBackups::Trim(int kind, size_t keep)
+{
+    if (kind != bkFix && kind != bkBoost) return;
+    auto &list = kind == bkFix ? FixBackups : BoostBackups;
+    while (list.size() > keep) Remove(NewestFirst(kind).back());
+}
+
+int Restore(TfwBackup &backup)
+{
+    backup.Items.clear();
+    int applied = 0;
+    TRegViewScope keep(RegView64, RegView32);
+    try {
+        if (!FileExists(backup.FileName)) return 0;
+        TXML xml;
+        if (!xml.LoadFromFile(backup.FileName)) return 0;
+        TXMLTag *root = xml.Root()->FindFirst("backup");
+        if (!root) return 0;
+        for (TXMLTag *child : root->Children) {
+            if (child->Name != "reg") continue;
+            TfwRegEntry entry;
+            ReadRegEntry(child, entry);
+            if (entry.ScanMode == smBackup && entry.FixMode != fmNone) backup.Items.push_back(entry);
+        }
+        for (const TfwRegEntry &entry : backup.Items) {
+            try {
+                if (FixRegEntry(entry)) ++applied;
+            } catch (...) {
+            }
+        }
+    } catch (...) {
+    }
+    return applied;
+}

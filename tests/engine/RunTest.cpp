@@ -1,0 +1,218 @@
+#include "engine/fwClasses.h"
+#include "engine/fwTools.h"
+#include "platform/ThreadU.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// A scanner that "finds" a fixed number of items of a given size each, and
+// records what was fixed.
+class FakeItem : public TfwItem {
+public:
+    using TfwItem::TfwItem;
+    bool LoadFromXML(TXMLTag *) override { return true; }
+    void Scan() override {}
+    void Fix() override { ++Fixed; }
+    int Fixed = 0;
+};
+
+class FakeScanner : public TfwItems {
+public:
+    FakeScanner(TfwMain *m, int count, int64_t size) : TfwItems(m), Count(count), ItemSize(size) {}
+    void Scan() override
+    {
+        Steps = Count;
+        for (int i = 0; i < Count; ++i) {
+            auto *it = new FakeItem(this);
+            it->Found = it->Selected = true;
+            it->Size = ItemSize;
+            Add(it);
+            Main->AddFound(1);
+            // A slow scanner's reports are not throttled away.
+            if (ForceReports ? !Main->ReportProgress(true) : !NextStep()) return;
+        }
+    }
+    int Count;
+    int64_t ItemSize;
+    bool ForceReports = false;
+};
+
+TfwGroup *AddGroup(TfwMain &m, TfwCategory *c, const char *id, int weight, int count, int64_t size)
+{
+    auto *g = new TfwGroup(&m);
+    g->Id = id;
+    g->ProgressSize = weight;
+    g->Items = new FakeScanner(&m, count, size);
+    c->Groups.push_back(g);
+    return g;
+}
+
+TEST(Run, CleanOnlyScanSumsSizesAndSkipsDisabledGroups)
+{
+    TfwMain m;
+    m.Clean = new TfwCategory(&m, ckClean);
+    AddGroup(m, m.Clean, "a", 10, 2, 100);
+    TfwGroup *off = AddGroup(m, m.Clean, "off", 50, 3, 7);
+    AddGroup(m, m.Clean, "b", 20, 1, 1000);
+    off->Enabled = false;
+
+    std::vector<TfwUIStatus> seen;
+    m.OnProgress = [&](const TfwUIStatus &s) {
+        seen.push_back(s);
+        return true;
+    };
+    m.ScanAll();
+    ASSERT_FALSE(seen.empty());
+    // The last report of the clean category, before the status is cleared.
+    const TfwUIStatus *last = nullptr;
+    for (const auto &s : seen)
+        if (s.Phase == 1) last = &s;
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(last->Maximum, 30);
+    EXPECT_EQ(last->Position, 30);
+    EXPECT_EQ(last->CleanSize, 1200);
+    EXPECT_EQ(last->FixCount, 0);
+    EXPECT_EQ(last->BoostCount, 0);
+    EXPECT_EQ(seen.back().Phase, 0);
+    EXPECT_TRUE(off->Items->List.empty());
+    EXPECT_EQ(m.Clean->FoundCount(), 3);
+    off->Selected = false;
+    EXPECT_EQ(m.Clean->SelectedCount(), 3);
+}
+
+TEST(Run, ProgressFractionWeightsGroups)
+{
+    TfwMain m;
+    m.Fix = new TfwCategory(&m, ckFix);
+    TfwGroup *a = AddGroup(m, m.Fix, "a", 200, 0, 0);
+    AddGroup(m, m.Fix, "b", 100, 0, 0);
+    m.Fix->Done = 0;
+    m.Fix->Current = 0;
+    a->Items->Steps = 2;
+    a->Items->Step = 1;
+    a->Items->SubSteps = 4;
+    a->Items->SubStep = 1;
+    // 200 * (1/2 + 1/4/2) = 125
+    EXPECT_EQ(m.Fix->ProgressPosition(), 125);
+    a->Items->Step = 2;
+    EXPECT_EQ(a->Items->ProgressFraction(), 1.0);
+    EXPECT_EQ(a->Items->Step, 0);
+}
+
+TEST(Run, CleanFixHasNoBackupPhase)
+{
+    TfwMain m;
+    m.Clean = new TfwCategory(&m, ckClean);
+    AddGroup(m, m.Clean, "a", 10, 2, 1);
+    AddGroup(m, m.Clean, "none", 10, 0, 1);
+    TfwGroup *b = AddGroup(m, m.Clean, "b", 10, 1, 1);
+    m.ScanAll();
+    b->Selected = false;
+    std::vector<TfwUIStatus> seen;
+    m.OnProgress = [&](const TfwUIStatus &s) {
+        seen.push_back(s);
+        return true;
+    };
+    m.FixCategories(ckClean);
+    ASSERT_FALSE(seen.empty());
+    for (const auto &s : seen) {
+        EXPECT_NE(s.Phase, 2);
+        EXPECT_EQ(s.Maximum, 2);  // one active group: n + 1
+    }
+    auto fixed = [](TfwGroup *g) {
+        int n = 0;
+        for (TfwItem *i : g->Items->List) n += static_cast<FakeItem *>(i)->Fixed;
+        return n;
+    };
+    EXPECT_EQ(fixed(m.Clean->Groups[0]), 2);
+    EXPECT_EQ(fixed(b), 0);
+}
+
+// Runs the thread to its end, serving its synchronised calls on this thread.
+void RunToEnd(TfwExecThread *t, bool &finished)
+{
+    TThreadWaiter waiter = t->Waiter();
+    ASSERT_TRUE(t->Start());
+    for (int i = 0; i < 3000 && !finished; ++i) CheckSynchronize(10);
+    EXPECT_TRUE(finished);
+    EXPECT_TRUE(waiter.WaitFor(5000));
+}
+
+TEST(Run, StopIsStickyAndFinishStillRuns)
+{
+    ASSERT_TRUE(InitSynchronize());
+    TfwMain m;
+    m.Boost = new TfwCategory(&m, ckBoost);
+    TfwGroup *a = AddGroup(m, m.Boost, "a", 10, 50, 0);
+    TfwGroup *b = AddGroup(m, m.Boost, "b", 10, 5, 0);
+    static_cast<FakeScanner *>(a->Items)->ForceReports = true;
+    int calls = 0, afterStop = 0;
+    bool finished = false, stopped = false;
+    auto *t = new TfwExecThread(
+        &m, false, [&](TfwExecThread *) { finished = true; },
+        [&](const TfwUIStatus &) {
+            ++calls;
+            if (stopped) ++afterStop;
+            if (calls == 3) stopped = true;
+            return !stopped;  // would answer true again after the stop
+        },
+        TfwExecThread::CatBoost, TfwExecThread::ModeScan);
+    RunToEnd(t, finished);
+    EXPECT_EQ(afterStop, 0);
+    EXPECT_TRUE(b->Items->List.empty());
+    // Reports: before the group, after item 1, after item 2 (the stop).
+    EXPECT_EQ(a->Items->List.size(), 2u);
+    EXPECT_EQ(calls, 3);
+    EXPECT_FALSE(bool(m.OnProgress));
+}
+
+TEST(Run, RestorePointMessageComesFirst)
+{
+    ASSERT_TRUE(InitSynchronize());
+    TfwMain m;
+    m.Clean = new TfwCategory(&m, ckClean);
+    AddGroup(m, m.Clean, "a", 10, 1, 5);
+    m.ScanAll();
+    std::vector<TfwUIStatus> seen;
+    bool finished = false;
+    auto *t = new TfwExecThread(
+        &m, true, [&](TfwExecThread *) { finished = true; },
+        [&](const TfwUIStatus &s) {
+            seen.push_back(s);
+            return true;
+        },
+        TfwExecThread::CatClean, TfwExecThread::ModeFix);
+    RunToEnd(t, finished);
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_EQ(seen[0].GroupCaption, L"Creating System Restore Point...");
+    EXPECT_EQ(seen[0].Phase, 0);
+    EXPECT_EQ(seen[0].CleanSize, 0);
+    EXPECT_EQ(seen[0].Maximum, 0);
+}
+
+TEST(Run, SizeTexts)
+{
+    const struct {
+        int64_t bytes;
+        const char *size, *result;
+    } cases[] = {
+        {0, "0 MB", "0 MB"},          {-5, "0 MB", "0 MB"},           {100, "100 B", "100 B"},
+        {101, "101 B", "0.1 KB"},     {1023, "1023 B", "1.0 KB"},     {1024, "1.0 KB", "1.0 KB"},
+        {102400, "100.0 KB", "100.0 KB"}, {102401, "100.0 KB", "0.1 MB"},
+        {1073741824, "1.0 GB", "1.0 GB"}, {5LL << 32, "20.0 GB", "20.0 GB"},
+    };
+    for (const auto &c : cases) {
+        std::string s = SizeText(c.bytes), r = ResultSizeText(c.bytes);
+        for (char &ch : s) if (ch == ',') ch = '.';
+        for (char &ch : r) if (ch == ',') ch = '.';
+        EXPECT_EQ(s, c.size) << c.bytes;
+        EXPECT_EQ(r, c.result) << c.bytes;
+    }
+    EXPECT_EQ(FormatOneDecimal(2.5, ','), "2,5");
+}
+
+} // namespace
