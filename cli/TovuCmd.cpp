@@ -1,24 +1,40 @@
-// Console front-end to the engine, for administrators and scripts.
+// Console front-end to the engine, for administrators and scripts. It runs
+// exactly the runs the wizard starts: the same tree, the same worker thread,
+// the same backup documents.
 //
-//   TovuCmd [tree] [--lang CODE]   the engine tree built from the definitions
-//                                  carried in this program
+//   TovuCmd [tree]                      the engine tree of the built-in definitions
+//   TovuCmd scan [--group ID]... [--json]
+//   TovuCmd fix  [--group ID]... [--yes] [--restore-point]
+//   TovuCmd backups list
+//   TovuCmd backups restore FILE [--yes]
+//   TovuCmd backups remove FILE [--yes]
+//   common: --lang CODE
 //
-// Exit codes: 0 done, 2 usage or environment error.
+// Exit codes: 0 nothing found or everything fixed, 1 problems found by scan,
+// 2 usage or environment error.
+#include "backup/fwBackup.h"
+#include "backup/fwRestorePoint.h"
 #include "engine/fwClasses.h"
 #include "engine/fwClassesEx.h"
+#include "engine/fwTools.h"
+#include "platform/RegistryU.h"
+#include "platform/ThreadU.h"
+#include "shell/fwSettings.h"
+#include "shell/fwTranslate.h"
 
 #include <windows.h>
 
 #include <cstdio>
+#include <iostream>
 #include <string>
 #include <vector>
 
 namespace {
 
-// Wide text to the console as it is, to a pipe or file as UTF-8.
-void Out(const std::wstring &text)
+enum { ExitOk = 0, ExitFound = 1, ExitUsage = 2 };
+
+void Write(HANDLE h, const std::wstring &text)
 {
-    HANDLE h = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode, n;
     if (GetConsoleMode(h, &mode)) {
         WriteConsoleW(h, text.data(), DWORD(text.size()), &n, nullptr);
@@ -28,7 +44,17 @@ void Out(const std::wstring &text)
     }
 }
 
-std::wstring Widen(const std::string &ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+void Out(const std::wstring &text) { Write(GetStdHandle(STD_OUTPUT_HANDLE), text); }
+void Err(const std::wstring &text) { Write(GetStdHandle(STD_ERROR_HANDLE), text); }
+
+std::wstring Widen(const std::string &ansi)
+{
+    if (ansi.empty()) return {};
+    int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), int(ansi.size()), nullptr, 0);
+    std::wstring w(n, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), int(ansi.size()), &w[0], n);
+    return w;
+}
 
 std::wstring Pad(std::wstring s, size_t width)
 {
@@ -36,7 +62,34 @@ std::wstring Pad(std::wstring s, size_t width)
     return s;
 }
 
-// What one group's scanner carries from the document.
+std::wstring JsonString(const std::wstring &s)
+{
+    std::wstring out = L"\"";
+    for (wchar_t c : s) {
+        if (c == L'"' || c == L'\\') {
+            out += L'\\';
+            out += c;
+        } else if (c < 32) {
+            wchar_t buf[8];
+            swprintf(buf, 8, L"\\u%04x", unsigned(c));
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + L"\"";
+}
+
+struct Options {
+    std::string command = "tree";
+    std::vector<std::string> args;
+    std::vector<std::string> groups;
+    std::string lang;
+    bool json = false, yes = false, restorePoint = false;
+};
+
+// ---- tree --------------------------------------------------------------------
+
 size_t EntryCount(const TfwGroup &g)
 {
     if (auto *m = dynamic_cast<TfwItemsMissingFiles *>(g.Items))
@@ -45,14 +98,13 @@ size_t EntryCount(const TfwGroup &g)
     return g.Items->List.size();
 }
 
-int PrintTree(const std::string &lang)
+int PrintTree()
 {
-    if (!lang.empty()) SetUILanguage(lang);
     TfwMain main;
     main.LoadDefinitions();
     if (!main.Fix && !main.Boost && !main.Clean) {
-        Out(L"TovuCmd: no definitions found in this program\r\n");
-        return 2;
+        Err(L"TovuCmd: no definitions found in this program\r\n");
+        return ExitUsage;
     }
     Out(L"Definitions " + Widen(main.Version) + L", language " + Widen(UILanguage()) + L"\r\n");
     for (TfwCategory *c : {main.Fix, main.Boost, main.Clean}) {
@@ -67,34 +119,293 @@ int PrintTree(const std::string &lang)
             Out(line + nums + g->Caption() + L"\r\n");
         }
     }
-    return 0;
+    return ExitOk;
+}
+
+// ---- runs --------------------------------------------------------------------
+
+// The caption the review tree shows for a found item; empty: no line.
+std::wstring ItemCaption(TfwItem *item)
+{
+    if (!item->Caption.empty()) return item->Caption;
+    if (auto *r = dynamic_cast<TfwRegItem *>(item)) {
+        std::string key = r->Key;
+        while (!key.empty() && key.back() == '\\') key.pop_back();
+        return Widen(RegRootName(r->Root) + "\\" + key + "   " + r->ValueName);
+    }
+    if (auto *s = dynamic_cast<TfwStartupItem *>(item)) return Widen(s->Name);
+    return {};
+}
+
+bool StderrIsTerminal()
+{
+    DWORD mode;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+// Progress on standard error: a bar on a terminal, plain lines otherwise.
+bool ShowProgress(const TfwUIStatus &st)
+{
+    static std::wstring lastCaption;
+    static uint8_t lastPhase = 255;
+    if (StderrIsTerminal()) {
+        int width = 30, filled = st.Maximum > 0 ? int(double(st.Position) * width / st.Maximum) : 0;
+        if (filled > width) filled = width;
+        std::wstring bar = L"\r[" + std::wstring(filled, L'#') + std::wstring(width - filled, L'.') + L"] ";
+        Err(bar + Pad(st.GroupCaption.substr(0, 45), 45));
+    } else if (st.GroupCaption != lastCaption || st.Phase != lastPhase) {
+        if (!st.GroupCaption.empty()) {
+            const wchar_t *phase = st.Phase == 2 ? L"backing up: " : st.Phase == 3 ? L"fixing: " : L"scanning: ";
+            Err(std::wstring(phase) + st.GroupCaption + L"\r\n");
+        }
+    }
+    lastCaption = st.GroupCaption;
+    lastPhase = st.Phase;
+    return true;
+}
+
+// Runs one thread to its end on this thread's synchronised calls.
+void RunThread(TfwMain &main, int mode, int categories, bool restorePoint)
+{
+    bool finished = false;
+    auto *t = new TfwExecThread(
+        &main, restorePoint, [&](TfwExecThread *) { finished = true; }, ShowProgress, categories, mode);
+    TThreadWaiter waiter = t->Waiter();
+    if (!t->Start()) {
+        delete t;
+        return;
+    }
+    while (!finished) CheckSynchronize(50);
+    waiter.WaitFor(5000);
+    if (StderrIsTerminal()) Err(L"\r" + std::wstring(78, L' ') + L"\r");
+}
+
+bool LoadTree(TfwMain &main, const Options &o)
+{
+    main.LoadDefinitions();
+    if (!main.Fix && !main.Boost && !main.Clean) {
+        Err(L"TovuCmd: no definitions found in this program\r\n");
+        return false;
+    }
+    if (o.groups.empty()) return true;
+    int known = 0;
+    for (TfwCategory *c : {main.Fix, main.Boost, main.Clean}) {
+        if (!c) continue;
+        for (TfwGroup *g : c->Groups) {
+            bool wanted = false;
+            for (const auto &id : o.groups) wanted |= g->Id == id;
+            g->Enabled = g->Selected = wanted;
+            known += wanted;
+        }
+    }
+    if (known != int(o.groups.size())) {
+        Err(L"TovuCmd: unknown group id (see TovuCmd tree)\r\n");
+        return false;
+    }
+    return true;
+}
+
+void PrintFindings(TfwMain &main, bool json)
+{
+    if (json) {
+        std::wstring s = L"{\"version\":" + JsonString(Widen(main.Version)) + L",\"categories\":[";
+        bool firstCat = true;
+        for (TfwCategory *c : {main.Fix, main.Boost, main.Clean}) {
+            if (!c) continue;
+            s += (firstCat ? L"" : L",") + std::wstring(L"{\"kind\":") + std::to_wstring(c->Kind) +
+                 L",\"caption\":" + JsonString(c->Caption()) + L",\"groups\":[";
+            firstCat = false;
+            bool firstGroup = true;
+            for (TfwGroup *g : c->Groups) {
+                if (!g->Enabled) continue;
+                s += (firstGroup ? L"" : L",") + std::wstring(L"{\"id\":") + JsonString(Widen(g->Id)) +
+                     L",\"caption\":" + JsonString(g->Caption()) + L",\"found\":" + std::to_wstring(g->FoundCount()) +
+                     L",\"size\":" + std::to_wstring(g->FoundSize()) + L",\"items\":[";
+                firstGroup = false;
+                bool firstItem = true;
+                for (TfwItem *i : g->Items->List) {
+                    std::wstring cap = i->Found ? ItemCaption(i) : L"";
+                    if (cap.empty()) continue;
+                    s += (firstItem ? L"" : L",") + std::wstring(L"{\"caption\":") + JsonString(cap) +
+                         L",\"detail\":" + (i->IsDetail ? L"true" : L"false") + L",\"size\":" +
+                         std::to_wstring(i->Size) + L"}";
+                    firstItem = false;
+                }
+                s += L"]}";
+            }
+            s += L"]}";
+        }
+        Out(s + L"]}\r\n");
+        return;
+    }
+    for (TfwCategory *c : {main.Fix, main.Boost, main.Clean}) {
+        if (!c) continue;
+        Out(c->Caption() + L"\r\n");
+        for (TfwGroup *g : c->Groups) {
+            if (!g->Enabled) continue;
+            wchar_t count[32];
+            swprintf(count, 32, L"%6d  ", g->FoundCount());
+            std::wstring size = c->Kind == ckClean ? Widen(SizeText(g->FoundSize())) : L"";
+            Out(L"  " + Pad(Widen(g->Id), 19) + count + Pad(size, 10) + g->Caption() + L"\r\n");
+            for (TfwItem *i : g->Items->List) {
+                std::wstring cap = i->Found ? ItemCaption(i) : L"";
+                if (!cap.empty()) Out(std::wstring(i->IsDetail ? L"        . " : L"      - ") + cap + L"\r\n");
+            }
+        }
+    }
+}
+
+int FoundTotal(TfwMain &main)
+{
+    int n = 0;
+    for (TfwCategory *c : {main.Fix, main.Boost, main.Clean})
+        if (c) n += c->FoundCount();
+    return n;
+}
+
+bool Confirm(const std::wstring &question, bool yes)
+{
+    if (yes) return true;
+    Err(question + L" [y/N] ");
+    std::string answer;
+    if (!std::getline(std::cin, answer)) return false;
+    return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+}
+
+int Scan(const Options &o)
+{
+    TfwMain main;
+    if (!LoadTree(main, o)) return ExitUsage;
+    RunThread(main, TfwExecThread::ModeScan, TfwExecThread::CatFix | TfwExecThread::CatBoost |
+                                                 TfwExecThread::CatClean, false);
+    PrintFindings(main, o.json);
+    return FoundTotal(main) > 0 ? ExitFound : ExitOk;
+}
+
+int Fix(const Options &o)
+{
+    TfwMain main;
+    if (!LoadTree(main, o)) return ExitUsage;
+    RunThread(main, TfwExecThread::ModeScan, TfwExecThread::CatFix | TfwExecThread::CatBoost |
+                                                 TfwExecThread::CatClean, false);
+    if (FoundTotal(main) == 0) {
+        Out(L"Nothing to fix.\r\n");
+        return ExitOk;
+    }
+    PrintFindings(main, false);
+    if (!Confirm(L"Fix the items listed above?", o.yes)) return ExitFound;
+    bool restorePoint = o.restorePoint && IsSystemRestoreEnabled();
+    // The wizard's two repair runs: the registry fix, then speed-up and clean-up.
+    if (main.Fix && main.Fix->SelectedCount() > 0)
+        RunThread(main, TfwExecThread::ModeFix, TfwExecThread::CatFix, restorePoint);
+    int rest = (main.Boost && main.Boost->SelectedCount() > 0 ? TfwExecThread::CatBoost : 0) |
+               (main.Clean && main.Clean->SelectedCount() > 0 ? TfwExecThread::CatClean : 0);
+    if (rest) RunThread(main, TfwExecThread::ModeFix, rest, restorePoint);
+    TfwBackups backups;
+    backups.Load();
+    backups.Trim(bkFix);
+    backups.Trim(bkBoost);
+    Out(L"Done.\r\n");
+    return ExitOk;
+}
+
+TfwBackup *FindBackup(TfwBackups &all, const std::string &file)
+{
+    for (auto *list : {&all.FixBackups, &all.BoostBackups})
+        for (auto &b : *list) {
+            std::string name = b->FileName.substr(b->FileName.find_last_of('\\') + 1);
+            if (lstrcmpiA(b->FileName.c_str(), file.c_str()) == 0 || lstrcmpiA(name.c_str(), file.c_str()) == 0)
+                return b.get();
+        }
+    return nullptr;
+}
+
+int Backups(const Options &o)
+{
+    if (o.args.empty()) return ExitUsage;
+    TfwBackups all;
+    all.Load();
+    const std::string &what = o.args[0];
+    if (what == "list" && o.args.size() == 1) {
+        for (int kind : {bkFix, bkBoost})
+            for (TfwBackup *b : all.NewestFirst(kind))
+                Out(std::wstring(kind == bkFix ? L"fix    " : L"boost  ") + Pad(b->Date, 22) +
+                    Widen(b->FileName.substr(b->FileName.find_last_of('\\') + 1)) + L"\r\n");
+        return ExitOk;
+    }
+    if ((what == "restore" || what == "remove") && o.args.size() == 2) {
+        TfwBackup *b = FindBackup(all, o.args[1]);
+        if (!b) {
+            Err(L"TovuCmd: no such backup\r\n");
+            return ExitUsage;
+        }
+        if (what == "restore") {
+            if (!Confirm(Translate("BackupRestore", L"Do you really want to restore this backup?"), o.yes))
+                return ExitOk;
+            int n = Restore(*b);
+            Out(std::to_wstring(n) + L" entries restored.\r\n");
+        } else {
+            if (!Confirm(Translate("BackupRemove", L"Do you really want to remove this backup?"), o.yes))
+                return ExitOk;
+            all.Remove(b);
+            Out(L"Removed.\r\n");
+        }
+        return ExitOk;
+    }
+    return ExitUsage;
 }
 
 void Usage()
 {
-    Out(L"usage: TovuCmd [tree] [--lang CODE]\r\n");
+    Err(L"usage: TovuCmd [tree] [--lang CODE]\r\n"
+        L"       TovuCmd scan [--group ID]... [--json]\r\n"
+        L"       TovuCmd fix [--group ID]... [--yes] [--restore-point]\r\n"
+        L"       TovuCmd backups list | restore FILE [--yes] | remove FILE [--yes]\r\n");
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    std::string command = "tree", lang;
+    Options o;
+    bool commandSeen = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--lang" && i + 1 < argc) {
-            lang = argv[++i];
-        } else if (a == "tree") {
-            command = a;
-        } else {
+        if (a == "--lang" && i + 1 < argc) o.lang = argv[++i];
+        else if (a == "--group" && i + 1 < argc) o.groups.push_back(argv[++i]);
+        else if (a == "--json") o.json = true;
+        else if (a == "--yes") o.yes = true;
+        else if (a == "--restore-point") o.restorePoint = true;
+        else if (!a.empty() && a[0] == '-') {
             Usage();
-            return 2;
+            return ExitUsage;
+        } else if (!commandSeen) {
+            o.command = a;
+            commandSeen = true;
+        } else {
+            o.args.push_back(a);
         }
     }
     try {
-        return PrintTree(lang);
+        LoadSettings();
+        LoadTranslations();
+        // Not validated against the table: captions of the definitions exist in
+        // languages the table lacks, and unknown ones fall back to English.
+        if (!o.lang.empty()) SetCurrentLanguage(o.lang);
+        if (o.command == "tree" && o.args.empty()) return PrintTree();
+        if (o.command == "backups") {
+            int rc = Backups(o);
+            if (rc == ExitUsage && (o.args.empty() || (o.args[0] != "restore" && o.args[0] != "remove"))) Usage();
+            return rc;
+        }
+        if (o.command != "scan" && o.command != "fix") {
+            Usage();
+            return ExitUsage;
+        }
+        if (!InitSynchronize()) return ExitUsage;
+        return o.command == "scan" ? Scan(o) : Fix(o);
     } catch (...) {
-        Out(L"TovuCmd: unexpected failure\r\n");
-        return 2;
+        Err(L"TovuCmd: unexpected failure\r\n");
+        return ExitUsage;
     }
 }
