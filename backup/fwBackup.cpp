@@ -526,7 +526,7 @@ void TfwBackups::Trim(int kind, size_t keep)
 {
     if (kind != bkFix && kind != bkBoost) return;
     auto &list = kind == bkFix ? FixBackups : BoostBackups;
-    while (list.size() > keep) Remove(NewestFirst(kind).front());
+    while (list.size() > keep) Remove(NewestFirst(kind).back());
 }
 
 int Restore(TfwBackup &backup)
@@ -544,7 +544,7 @@ int Restore(TfwBackup &backup)
             if (child->Name != "reg") continue;
             TfwRegEntry entry;
             ReadRegEntry(child, entry);
-            if (entry.FixMode != fmNone) backup.Items.push_back(entry);
+            if (entry.ScanMode == smBackup && entry.FixMode != fmNone) backup.Items.push_back(entry);
         }
         for (const TfwRegEntry &entry : backup.Items) {
             try {

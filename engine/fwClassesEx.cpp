@@ -170,7 +170,7 @@ void TfwRegItem::Scan()
 {
     if (Found || ScanMode == smNone || (Is64 && !Is64BitOS())) return;
     try {
-        SelectItemView(false);
+        SelectItemView(Is64);
         std::string reason = Check();
         if (!reason.empty()) {
             Trace("BAD REGISTRY:" + RegFullKeyName(Root, Key) + "\\#" + ValueName + " = " + Value, tcScan,

@@ -78,7 +78,7 @@ void TfwCleanRep::Load()
             }
             auto entry = std::make_unique<TfwRegItem>(nullptr);
             entry->LoadFromXML(child);  // its answer is about list groups; entries have no fix mode
-            if (entry->Date < oldest - 1000) {
+            if (entry->Date < oldest) {
                 dropped = true;
                 continue;
             }
