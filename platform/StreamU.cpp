@@ -56,7 +56,7 @@ void CloseFile(HANDLE &handle, std::unique_ptr<THandleStream> &stream, TStream *
 {
     current = nullptr;
     stream.reset();
-    // A handle closed behind our back (or reused) must not be closed twice.
+    // A handle already closed behind our back must not be closed again.
     DWORD flags;
     if (handle != INVALID_HANDLE_VALUE && GetHandleInformation(handle, &flags))
         CloseHandle(handle);

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <iterator>
+
 namespace {
 
 uint32_t MacroHash(const std::string &macro)

@@ -25,8 +25,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 export WINEARCH=$winearch
 export WINEDEBUG=-all
-# A crashing test must end, not wait minutes for the debugger to attach.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+# A crashing test must end, not wait minutes for the debugger to attach; no
+# desktop menu entries are wanted from a test prefix.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe,winemenubuilder.exe=d"
 
 # Windows programs that open a window (and some shell calls) need an X server.
 if [ -z "${DISPLAY:-}" ]; then

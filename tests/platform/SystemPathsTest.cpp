@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -39,6 +38,25 @@ const WORD Machine32 = 0x14C, Machine64 = 0x8664;
 WORD SystemKernelMachine()
 {
     return PeMachine(SystemDir() + "kernel32.dll");
+}
+
+// Runs a call on a thread of its own and waits for it. A plain Win32 thread:
+// under the qemu-hosted Wine of the build machine a std::thread that used the
+// registry made the process crash later on.
+template <typename F>
+DWORD WINAPI OtherThreadEntry(LPVOID call)
+{
+    (*static_cast<F *>(call))();
+    return 0;
+}
+
+template <typename F>
+void OtherThread(F call)
+{
+    HANDLE h = CreateThread(nullptr, 0, OtherThreadEntry<F>, &call, 0, nullptr);
+    ASSERT_NE(h, nullptr);
+    WaitForSingleObject(h, INFINITE);
+    CloseHandle(h);
 }
 
 struct Child {
@@ -255,7 +273,7 @@ TEST(SystemPaths, RedirectionPerThreadAndNested)
     ASSERT_TRUE(DisableFsRedirection());
     EXPECT_EQ(SystemKernelMachine(), Machine64);
     WORD other = 0;
-    std::thread([&] { other = SystemKernelMachine(); }).join();
+    OtherThread([&] { other = SystemKernelMachine(); });
     EXPECT_EQ(other, Machine32);
 
     // An inner pair (a helper called while the caller has it off) must not
