@@ -120,8 +120,12 @@ bool Contains(const std::string &address, const std::string &placeholder)
 std::string DaysSince(double date)
 {
     char buf[400];
+    // The stored date went through a double; x87 code keeps "now" in extended
+    // precision, so within the same millisecond it could come out a hair below
+    // the stored value and count as -1 day. Round it to a double first.
+    volatile double now = DayNumberNow();
     // "+ 0.0" turns a negative zero into "0".
-    std::snprintf(buf, sizeof buf, "%.0f", std::floor(DayNumberNow() - date) + 0.0);
+    std::snprintf(buf, sizeof buf, "%.0f", std::floor(now - date) + 0.0);
     return buf;
 }
 

@@ -30,13 +30,22 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe,winemenubuilder.exe=d"
 
 # Windows programs that open a window (and some shell calls) need an X server.
+# A socket left by a server that has gone (a session's processes end, its
+# files in /tmp stay) must not count as a display: window creation would fail.
+xvfb_alive() {
+  local pid
+  [ -S /tmp/.X11-unix/X$1 ] && [ -f /tmp/.X$1-lock ] || return 1
+  pid=$(tr -dc 0-9 < /tmp/.X$1-lock)
+  [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null
+}
 if [ -z "${DISPLAY:-}" ]; then
   disp=97
-  if [ ! -S /tmp/.X11-unix/X$disp ]; then
+  if ! xvfb_alive $disp; then
     (flock 9
-     if [ ! -S /tmp/.X11-unix/X$disp ]; then
+     if ! xvfb_alive $disp; then
+       rm -f /tmp/.X11-unix/X$disp /tmp/.X$disp-lock
        setsid Xvfb :$disp -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 < /dev/null &
-       for _ in $(seq 1 50); do [ -S /tmp/.X11-unix/X$disp ] && break; sleep 0.1; done
+       for _ in $(seq 1 100); do xvfb_alive $disp && break; sleep 0.1; done
      fi) 9>/tmp/tovu-xvfb.lock
   fi
   export DISPLAY=:$disp
