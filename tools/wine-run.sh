@@ -28,6 +28,8 @@ export WINEDEBUG=-all
 # A crashing test must end, not wait minutes for the debugger to attach; no
 # desktop menu entries are wanted from a test prefix.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe,winemenubuilder.exe=d"
+# A test may put a recording stand-in for a system library beside itself.
+if [ -n "${TOVU_DLLOVERRIDES:-}" ]; then WINEDLLOVERRIDES="$WINEDLLOVERRIDES;$TOVU_DLLOVERRIDES"; fi
 
 # Windows programs that open a window (and some shell calls) need an X server.
 # A socket left by a server that has gone (a session's processes end, its

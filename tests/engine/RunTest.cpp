@@ -1,9 +1,12 @@
+#include "RegSnapshot.h"
+#include "backup/fwRestorePoint.h"
 #include "engine/fwClasses.h"
 #include "engine/fwTools.h"
 #include "platform/ThreadU.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -170,28 +173,126 @@ TEST(Run, StopIsStickyAndFinishStillRuns)
     EXPECT_FALSE(bool(m.OnProgress));
 }
 
-TEST(Run, RestorePointMessageComesFirst)
+// What the recording restore client beside the test program was asked.
+using RecordedFn = const TRestorePointInfoA *(WINAPI *)(int *, BOOL);
+
+RecordedFn Recorder()
+{
+    static RecordedFn fn = [] {
+        LoadRestoreClient();
+        HMODULE lib = GetModuleHandleA("SrClient.dll");
+        return lib ? reinterpret_cast<RecordedFn>(GetProcAddress(lib, "RecordedRestoreRequests")) : nullptr;
+    }();
+    return fn;
+}
+
+std::vector<TRestorePointInfoA> RestoreRequests(bool clear = false)
+{
+    std::vector<TRestorePointInfoA> out;
+    if (RecordedFn fn = Recorder()) {
+        int n = 0;
+        const TRestorePointInfoA *calls = fn(&n, clear);
+        out.assign(calls, calls + n);
+    }
+    return out;
+}
+
+TEST(Run, RestorePointOpensBeforeTheFixAndClosesOrCancelsAfterIt)
 {
     ASSERT_TRUE(InitSynchronize());
-    TfwMain m;
-    m.Clean = new TfwCategory(&m, ckClean);
-    AddGroup(m, m.Clean, "a", 10, 1, 5);
-    m.ScanAll();
-    std::vector<TfwUIStatus> seen;
-    bool finished = false;
-    auto *t = new TfwExecThread(
-        &m, true, [&](TfwExecThread *) { finished = true; },
-        [&](const TfwUIStatus &s) {
-            seen.push_back(s);
-            return true;
-        },
-        TfwExecThread::CatClean, TfwExecThread::ModeFix);
-    RunToEnd(t, finished);
-    ASSERT_GE(seen.size(), 2u);
-    EXPECT_EQ(seen[0].GroupCaption, L"Creating System Restore Point...");
-    EXPECT_EQ(seen[0].Phase, 0);
-    EXPECT_EQ(seen[0].CleanSize, 0);
-    EXPECT_EQ(seen[0].Maximum, 0);
+    ASSERT_TRUE(LoadRestoreClient());
+    ASSERT_NE(GetModuleHandleA("SrClient.dll"), nullptr);
+    ASSERT_NE(Recorder(), nullptr) << "the system's client was loaded instead of the recorder";
+
+    struct Case {
+        const char *what;
+        int categories;
+        bool stop;
+        const char *name;
+        unsigned closeType;
+    } cases[] = {
+        {"clean only, runs to its end", TfwExecThread::CatClean, false, "Speed Up and Clean Up", 12},
+        {"registry fix, stopped", TfwExecThread::CatFix | TfwExecThread::CatClean, true, "Registry Fix", 13},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        TfwMain m;
+        m.Fix = new TfwCategory(&m, ckFix);
+        m.Clean = new TfwCategory(&m, ckClean);
+        TfwGroup *g = AddGroup(m, m.Clean, "a", 10, 3, 5);
+        static_cast<FakeScanner *>(g->Items)->ForceReports = true;
+        m.ScanAll();
+        RestoreRequests(true);
+        std::vector<TfwUIStatus> seen;
+        bool finished = false;
+        auto *t = new TfwExecThread(
+            &m, true, [&](TfwExecThread *) { finished = true; },
+            [&](const TfwUIStatus &s) {
+                seen.push_back(s);
+                return !(c.stop && seen.size() >= 2);
+            },
+            c.categories, TfwExecThread::ModeFix);
+        RunToEnd(t, finished);
+
+        ASSERT_GE(seen.size(), 2u);
+        EXPECT_EQ(seen[0].GroupCaption, L"Creating System Restore Point...");
+        EXPECT_EQ(seen[0].Phase, 0);
+        EXPECT_EQ(seen[0].CleanSize, 0);
+        EXPECT_EQ(seen[0].Maximum, 0);
+
+        const auto calls = RestoreRequests();
+        ASSERT_EQ(calls.size(), 2u);
+        EXPECT_EQ(calls[0].EventType, 100u);
+        EXPECT_EQ(calls[0].RestorePtType, 12u);
+        EXPECT_EQ(calls[0].SequenceNumber, 0);
+        EXPECT_NE(std::string(calls[0].Description).find(c.name), std::string::npos) << calls[0].Description;
+        EXPECT_EQ(std::string(calls[0].Description).find('%'), std::string::npos) << calls[0].Description;
+        EXPECT_EQ(calls[1].EventType, 101u);
+        EXPECT_EQ(calls[1].RestorePtType, c.closeType);
+        EXPECT_EQ(calls[1].SequenceNumber, 7001) << "close and cancel name the point the open step got";
+        EXPECT_STREQ(calls[1].Description, "");
+        int fixed = 0;
+        for (TfwItem *i : g->Items->List) fixed += static_cast<FakeItem *>(i)->Fixed;
+        EXPECT_EQ(fixed, c.stop ? 0 : 3);
+    }
+}
+
+TEST(Run, RestorePointRecordAndSwitch)
+{
+    const std::string longName(80, 'n');
+    TRestorePointInfoA info = BuildRestorePointRequest(100, 12, 0, longName);
+    EXPECT_EQ(std::string(info.Description), longName.substr(0, 63));
+    EXPECT_EQ(sizeof(TRestorePointInfoA), 4u + 4u + 8u + 64u);
+    EXPECT_EQ(sizeof(TStateMgrStatus), 4u + 8u);
+
+    const char *key = "Software\\Microsoft\\Windows NT\\CurrentVersion\\SystemRestore";
+    const std::string saved = regtest::GetRaw(HKEY_LOCAL_MACHINE, 0, key, "DisableSR");
+    struct {
+        const char *stored;  // "<none>" or type:bytes
+        bool enabled;
+    } cases[] = {{"<none>", true}, {"1", false}, {"0", true}, {"2", true}};
+    for (const auto &c : cases) {
+        HKEY k;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr), 0);
+        RegDeleteValueA(k, "DisableSR");
+        if (std::string(c.stored) != "<none>") {
+            DWORD v = DWORD(std::atoi(c.stored));
+            RegSetValueExA(k, "DisableSR", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&v), sizeof v);
+        }
+        RegCloseKey(k);
+        EXPECT_EQ(IsSystemRestoreEnabled(), c.enabled) << c.stored;
+    }
+    if (saved == "<none>") {
+        HKEY k;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_ALL_ACCESS, &k) == 0) {
+            RegDeleteValueA(k, "DisableSR");
+            RegCloseKey(k);
+        }
+    } else {
+        const size_t colon = saved.find(':');
+        regtest::PutRaw(HKEY_LOCAL_MACHINE, 0, key, "DisableSR", DWORD(std::stoul(saved.substr(0, colon))),
+                        saved.substr(colon + 1));
+    }
 }
 
 TEST(Run, SizeTexts)
