@@ -1,4 +1,5 @@
 #include "backup/fwBackup.h"
+#include "platform/TextU.h"
 
 #include "platform/DirectoryU.h"
 #include "platform/FileU.h"
@@ -16,13 +17,6 @@
 #include <cstdlib>
 
 namespace {
-
-std::string LowerA(std::string s)
-{
-    for (char &c : s)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return s;
-}
 
 std::string Attr(const char *name, const std::string &value)
 {
@@ -73,7 +67,7 @@ double DaysOf(const SYSTEMTIME &st, bool &ok)
 bool StampOfName(const std::string &path, double &days)
 {
     size_t slash = path.find_last_of("\\/");
-    std::string name = LowerA(path.substr(slash == std::string::npos ? 0 : slash + 1));
+    std::string name = AsciiLower(path.substr(slash == std::string::npos ? 0 : slash + 1));
     size_t at = name.compare(0, 4, "fix_") == 0 ? 4 : name.compare(0, 6, "boost_") == 0 ? 6 : 0;
     if (at == 0 || name.size() < at + 15 + 4 || name.compare(name.size() - 4, 4, ".xml") != 0) return false;
     std::string stamp = name.substr(at, 15);
@@ -239,7 +233,7 @@ std::string FreeDocumentName(const std::string &folder, int kind, const SYSTEMTI
 
 int RegTypeFromName(const std::string &name)
 {
-    std::string n = LowerA(name);
+    std::string n = AsciiLower(name);
     if (n == "str") return rtStr;
     if (n == "exstr") return rtExStr;
     if (n == "bin") return rtBin;
@@ -289,9 +283,9 @@ void ReadRegEntry(const TXMLTag *tag, TfwRegEntry &entry)
     entry.Value = HexUnescape(tag->GetAttr("value"));
     entry.ValueType = RegTypeFromName(tag->GetAttr("type"));
     entry.Is64 = tag->GetAttr("is64") == "1";
-    std::string scan = LowerA(tag->GetAttr("scan"));
+    std::string scan = AsciiLower(tag->GetAttr("scan"));
     entry.ScanMode = scan == "value" ? smValue : scan == "exists" ? smExists : scan == "backup" ? smBackup : smNone;
-    std::string fix = LowerA(tag->GetAttr("fix"));
+    std::string fix = AsciiLower(tag->GetAttr("fix"));
     entry.FixMode = fix == "value" ? fmValue : fix == "del" ? fmDelete : fmNone;
     std::string date = tag->GetAttr("date");
     char *end = nullptr;
@@ -464,7 +458,7 @@ TfwBackup::TfwBackup(const std::string &fileName) : FileName(fileName)
         if (!xml.LoadFromFile(fileName)) return;
         TXMLTag *root = xml.Root()->FindFirst("backup");
         if (!root) return;
-        std::string type = LowerA(root->GetAttr("type"));
+        std::string type = AsciiLower(root->GetAttr("type"));
         Kind = type == "fix" ? bkFix : type == "boost" ? bkBoost : bkNone;
         Date = DocumentTextToWide(HexUnescape(root->GetAttr("date")));
         if (!StampOfName(fileName, Time) && !ParseDateText(Date, Time)) Time = DaysNow();

@@ -8,6 +8,9 @@
 //   TovuCmd backups list
 //   TovuCmd backups restore FILE [--yes]
 //   TovuCmd backups remove FILE [--yes]
+//   TovuCmd startup list                postponed programs per scope, by priority
+//   TovuCmd startup restore             everything postponed back into the normal start
+//   TovuCmd startup run                 start the postponed programs as the tray does
 //   common: --lang CODE
 //
 // Exit codes: 0 nothing found or everything fixed, 1 problems found by scan,
@@ -21,6 +24,7 @@
 #include "platform/ThreadU.h"
 #include "shell/fwSettings.h"
 #include "shell/fwTranslate.h"
+#include "tray/fwStartup.h"
 
 #include <windows.h>
 
@@ -355,12 +359,70 @@ int Backups(const Options &o)
     return ExitUsage;
 }
 
+// Postponed programs of one scope: the recorded Run values by priority, then
+// the stashed shortcuts.
+void PrintPostponed(bool isUser)
+{
+    Out(std::wstring(isUser ? L"user" : L"all users") + L":\r\n");
+    TfwAllRunItems list(isUser);
+    list.Load();
+    for (int level = 0; level <= list.MaxPriority; ++level)
+        for (const auto &item : list.Items)
+            if (item->Priority == level)
+                Out(L"  run       " + Pad(std::to_wstring(item->Priority), 4) + Widen(item->App) + L" | " +
+                    Widen(item->Name) + (item->Is64 ? L" (64-bit)" : L"") + L" = " + Widen(item->Value) + L"\r\n");
+    std::string stash = StartupStashFolder(isUser);
+    WIN32_FIND_DATAA fd;
+    HANDLE h = stash.empty() ? INVALID_HANDLE_VALUE : FindFirstFileA((stash + "*.lnk").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                Out(L"  shortcut  " + Widen(stash + fd.cFileName) + L"\r\n");
+        } while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+}
+
+int Startup(const Options &o)
+{
+    if (o.args.size() != 1) return ExitUsage;
+    const std::string &what = o.args[0];
+    if (what == "list") {
+        PrintPostponed(false);
+        PrintPostponed(true);
+        return ExitOk;
+    }
+    if (what == "restore") {
+        RestorePostponedStartup();
+        // Whatever is still listed could not be put back.
+        int left = 0;
+        for (bool isUser : {false, true}) {
+            TfwAllRunItems list(isUser);
+            list.Load();
+            left += int(list.Items.size());
+        }
+        if (left) {
+            Err(L"TovuCmd: " + std::to_wstring(left) + L" postponed entries could not be restored\r\n");
+            return ExitFound;
+        }
+        Out(L"Restored.\r\n");
+        return ExitOk;
+    }
+    if (what == "run") {
+        RunPostponedStartup(nullptr);
+        Out(L"Done.\r\n");
+        return ExitOk;
+    }
+    return ExitUsage;
+}
+
 void Usage()
 {
     Err(L"usage: TovuCmd [tree] [--lang CODE]\r\n"
         L"       TovuCmd scan [--group ID]... [--json]\r\n"
         L"       TovuCmd fix [--group ID]... [--yes] [--restore-point]\r\n"
-        L"       TovuCmd backups list | restore FILE [--yes] | remove FILE [--yes]\r\n");
+        L"       TovuCmd backups list | restore FILE [--yes] | remove FILE [--yes]\r\n"
+        L"       TovuCmd startup list | restore | run\r\n");
 }
 
 } // namespace
@@ -396,6 +458,11 @@ int main(int argc, char **argv)
         if (o.command == "backups") {
             int rc = Backups(o);
             if (rc == ExitUsage && (o.args.empty() || (o.args[0] != "restore" && o.args[0] != "remove"))) Usage();
+            return rc;
+        }
+        if (o.command == "startup") {
+            int rc = Startup(o);
+            if (rc == ExitUsage) Usage();
             return rc;
         }
         if (o.command != "scan" && o.command != "fix") {

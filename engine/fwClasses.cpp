@@ -1,4 +1,5 @@
 #include "engine/fwClasses.h"
+#include "platform/TextU.h"
 
 #include "engine/fwClassesEx.h"
 #include "engine/fwExceptions.h"
@@ -18,13 +19,6 @@
 #include <mutex>
 
 namespace {
-
-std::string LowerA(std::string s)
-{
-    for (char &c : s)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return s;
-}
 
 // Integer attribute as the loader reads it: the whole text must be a number.
 int IntAttr(const std::string &text, int fallback)
@@ -102,7 +96,7 @@ std::wstring TfwCaptions::Get(const std::string &language) const
             if (p.first == code && !p.second.empty()) return &p.second;
         return nullptr;
     };
-    std::string code = LowerA(language);
+    std::string code = AsciiLower(language);
     if (code.empty()) code = "en";
     if (auto *t = find(code)) return *t;
     if (code != "en") {
@@ -130,7 +124,7 @@ void TfwClassWithCaption::LoadFromXML(TXMLTag *tag)
             if (child->Name != k.name) continue;
             auto &list = this->*k.list;
             if (!list) list = std::make_unique<TfwCaptions>();
-            std::string lng = LowerA(child->GetAttr("lng"));
+            std::string lng = AsciiLower(child->GetAttr("lng"));
             list->Set(lng.empty() ? "en" : lng, Utf8ToWide(child->Value));
         }
     }
@@ -249,7 +243,7 @@ void TfwGroup::LoadFromXML(TXMLTag *tag)
     Trace("Group (" + Id + "): " + WideToUtf8(Caption()), tcLoad, tlStep);
     for (TXMLTag *child : tag->Children) {
         if (child->Name != "items") continue;
-        std::string type = LowerA(child->GetAttr("type"));
+        std::string type = AsciiLower(child->GetAttr("type"));
         TfwItems *scanner = CreateScanner(type, Main);
         if (!scanner) continue;
         Trace("Items type: " + type, tcLoad, tlDetail);
@@ -291,7 +285,7 @@ void TfwCategory::LoadFromXML(TXMLTag *tag)
 {
     TfwClassWithCaption::LoadFromXML(tag);
     for (TXMLTag *child : tag->Children) {
-        if (LowerA(child->Name) != "group") continue;
+        if (AsciiLower(child->Name) != "group") continue;
         auto *g = new TfwGroup(Main);
         try {
             g->LoadFromXML(child);
@@ -580,7 +574,7 @@ void TfwMain::LoadDefinitionsFromText(const std::string &text)
         Trace("Version: " + Version, tcLoad, tlStep);
 
         for (TXMLTag *child : root->Children) {
-            std::string name = LowerA(child->Name);
+            std::string name = AsciiLower(child->Name);
             TfwCategory **slot = name == "fix" ? &Fix : name == "boost" ? &Boost : name == "clean" ? &Clean : nullptr;
             if (slot) {
                 Trace("Parsing <" + name + "> tag", tcLoad, tlStep);

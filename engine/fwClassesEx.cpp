@@ -1,4 +1,5 @@
 #include "engine/fwClassesEx.h"
+#include "platform/TextU.h"
 
 #include "engine/fwExceptions.h"
 #include "engine/fwLogs.h"
@@ -11,28 +12,6 @@
 #include <cstdio>
 
 namespace {
-
-std::string LowerA(std::string s)
-{
-    for (char &c : s)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return s;
-}
-
-std::string UpperA(std::string s)
-{
-    for (char &c : s)
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    return s;
-}
-
-std::string TrimA(const std::string &s)
-{
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-    return s.substr(b, e - b);
-}
 
 bool IntText(const std::string &text, int &value)
 {
@@ -159,7 +138,7 @@ std::string TfwRegItem::Check() const
         break;
     }
     case REG_BINARY:
-        if (RegReadBinaryHex(Root, Key, ValueName, text) && text != UpperA(Value))
+        if (RegReadBinaryHex(Root, Key, ValueName, text) && text != AsciiUpper(Value))
             return "Invalid binary value: " + text;
         break;
     }
@@ -264,8 +243,8 @@ bool TfwFileItem::LoadFromXML(TXMLTag *tag)
 {
     Path = tag->GetAttr("path");
     Is64 = tag->GetAttr("is64") == "1";
-    ScanExists = LowerA(tag->GetAttr("scan")) == "exists";
-    std::string fix = LowerA(tag->GetAttr("fix"));
+    ScanExists = AsciiLower(tag->GetAttr("scan")) == "exists";
+    std::string fix = AsciiLower(tag->GetAttr("fix"));
     FixMode = fix == "clean" ? ffClean : fix == "del" ? ffDelete : ffNone;
     return !Path.empty() && ScanExists && FixMode != ffNone;
 }
@@ -335,7 +314,7 @@ void TfwItemsMissingFiles::LoadFromXML(TXMLTag *tag)
         if (!target && !except) continue;
         for (TXMLTag *item : list->Children) {
             if (except)
-                ExceptList.push_back(item->GetAttr("key") + "=" + UpperA(item->GetAttr("value")));
+                ExceptList.push_back(item->GetAttr("key") + "=" + AsciiUpper(item->GetAttr("value")));
             else
                 target->push_back(item->GetAttr("root") + "\\" + item->GetAttr("key"));
         }
@@ -372,8 +351,8 @@ void TfwItemsAddOns::LoadFromXML(TXMLTag *tag)
         std::string name = TrimA(child->GetAttr("name"));
         if (name.empty()) continue;
         std::string ie = child->GetAttr("ie"), ff = child->GetAttr("ff");
-        if (!ie.empty()) IEList.push_back(UpperA(ie) + "=" + name);
-        if (!ff.empty()) FFList.push_back(LowerA(ff) + "=" + name);
+        if (!ie.empty()) IEList.push_back(AsciiUpper(ie) + "=" + name);
+        if (!ff.empty()) FFList.push_back(AsciiLower(ff) + "=" + name);
     }
     std::sort(IEList.begin(), IEList.end());
     std::sort(FFList.begin(), FFList.end());

@@ -4,9 +4,13 @@
 
 #include "backup/fwBackup.h"
 #include "engine/fwClasses.h"
+#include "engine/fwScanners.h"
+#include "engine/fwTools.h"
+#include "tray/fwStartup.h"
 
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -53,11 +57,6 @@ private:
 // finding of the running category.
 void AddKeyDetails(TfwItems *list, const TfwRegItem &item);
 
-struct TfwFoundFile {
-    std::string Path;
-    int64_t Size = 0;
-};
-
 class TfwFileItem : public TfwItem {
 public:
     using TfwItem::TfwItem;
@@ -65,11 +64,27 @@ public:
     std::string Path;
     bool ScanExists = false;
     int FixMode = ffNone;
+    // What the scan of a file pattern counted; the fix deletes exactly these.
     std::unique_ptr<std::vector<TfwFoundFile>> Files;
 
     bool LoadFromXML(TXMLTag *tag) override;
-    void Scan() override {}
-    void Fix() override {}
+    // Measures what the entry names, minus the excepted files. 64-bit entries
+    // run with redirection off and are skipped on a 32-bit system.
+    void Scan() override;
+    // Folder entry: empties (clean) or deletes (del) the folder, whatever it
+    // holds now; with a wildcard in the folder part only the files found below
+    // the matched folders go. File pattern: deletes the scan's files. A file
+    // that cannot be deleted stays.
+    void Fix() override;
+    bool IsFolderEntry() const;
+
+private:
+    std::string SearchPattern() const;
+};
+
+struct TfwStartupMatch {
+    std::string File;
+    std::unique_ptr<TfwFoundStartup> Entry;
 };
 
 // One known program whose start may be postponed. The entries it matches on
@@ -81,9 +96,16 @@ public:
     std::string Name;
     std::string Pattern;
     int Priority = 1;
+    // After the item's own scan: the program files its pattern matches (Entry
+    // empty). After the delay-startup scan: one row per startup entry this
+    // definition claimed, with the file it starts. Empty pointer: nothing.
+    std::unique_ptr<std::vector<TfwStartupMatch>> Entries;
 
     bool LoadFromXML(TXMLTag *tag) override;
-    void Scan() override {}
+    // Looks for the pattern's files (the 64-bit folders too on a 64-bit
+    // system when the 32-bit expansion finds nothing).
+    void Scan() override;
+    // The scanner postpones the entries.
     void Fix() override {}
 };
 
@@ -105,17 +127,36 @@ public:
         void Scan() override {}           \
     }
 
-TOVU_PENDING_SCANNER(TfwItemsCLSID);
-TOVU_PENDING_SCANNER(TfwItemsInterfaces);
-TOVU_PENDING_SCANNER(TfwItemsTypelib);
-TOVU_PENDING_SCANNER(TfwItemsUninstall);
-TOVU_PENDING_SCANNER(TfwItemsSharedDll);
-TOVU_PENDING_SCANNER(TfwItemsMUICache);
-TOVU_PENDING_SCANNER(TfwItemsInvalidStartup);
-TOVU_PENDING_SCANNER(TfwItemsAppPaths);
-TOVU_PENDING_SCANNER(TfwItemsRecycleBin);
-TOVU_PENDING_SCANNER(TfwItemsMemory);
 #undef TOVU_PENDING_SCANNER
+
+// The shell's recycle-bin calls as the scanner makes them; tests replace them
+// so that the user's real bin is never touched.
+struct TfwRecycleBinShell {
+    bool (*IsEmpty)();
+    bool (*Info)(int64_t &size, int64_t &items);
+    bool (*Empty)(const std::string &root, bool confirm, bool progress, bool sound);
+    void (*UpdateIcon)();
+};
+
+class TfwItemsRecycleBin : public TfwItems {
+public:
+    using TfwItems::TfwItems;
+
+    bool NotEmpty = false;
+    int64_t ItemCount = 0;
+    int64_t ByteCount = 0;
+
+    // Defaults to the platform's recycle-bin functions.
+    static TfwRecycleBinShell Shell;
+
+    void Scan() override;
+    // Empties the bins of all drives, without questions, progress or sound.
+    void Fix() override;
+    int FoundCount() const override;
+    int64_t FoundSize() const override;
+    int SelectedCount() const override { return FoundCount(); }
+    int64_t SelectedSize() const override { return FoundSize(); }
+};
 
 class TfwItemsMissingFiles : public TfwItems {
 public:
@@ -127,16 +168,63 @@ public:
     std::vector<std::string> ExceptList;
 
     void LoadFromXML(TXMLTag *tag) override;
-    void Scan() override {}
+    // Reports string values naming a missing file on a fixed drive, once per
+    // physical value across both views; the fix deletes just that value.
+    void Scan() override;
 };
 
+// The memory status and the allocation the memory release works with; tests
+// replace them (the system's figures are the host's under Wine).
+struct TfwMemoryApi {
+    // False when the status cannot be read.
+    bool (*Status)(uint64_t &totalPhys, uint64_t &availPhys);
+    // A zero-filled block, or nullptr.
+    void *(*Alloc)(size_t bytes);
+    void (*Free)(void *block);
+};
+
+class TfwItemsMemory : public TfwItems {
+public:
+    using TfwItems::TfwItems;
+
+    int64_t TotalMB = 0;
+    bool Advised = false;
+    // Physical bytes that became available through the last fix; may be
+    // negative.
+    int64_t Released = 0;
+
+    static TfwMemoryApi Api;
+    static TfwMemoryApi DefaultApi();
+
+    // Advises a release on systems of at most 1 GiB with at most a fifth free;
+    // the free percentage goes to the status while advised.
+    void Scan() override;
+    // Allocates and touches one MiB per installed MiB until the system
+    // refuses or the run is stopped, then frees everything.
+    void Fix() override;
+    int FoundCount() const override { return Advised ? 1 : 0; }
+    int SelectedCount() const override { return FoundCount(); }
+};
+
+// Startup programs to postpone (only while the "DELAY_STARTUP" setting is
+// on). Run values are recorded in the startup lists and removed at the end of
+// a fix that was not stopped; shortcuts move into the stash at once.
 class TfwItemsDelayStartup : public TfwItems {
 public:
     using TfwItems::TfwItems;
 
+    // The startup entries the scan found and no definition claimed, keyed by
+    // the lower-cased short path of the program they start.
+    std::multimap<std::string, std::unique_ptr<TfwFoundStartup>> Running;
+
     // List holds one TfwStartupItem per definition, in document order.
     void LoadFromXML(TXMLTag *tag) override;
-    void Scan() override {}
+    void Scan() override;
+    void Fix() override;
+
+private:
+    void CollectRunValues();
+    void CollectShortcuts(const std::string &folder, bool isUser);
 };
 
 class TfwItemsAddOns : public TfwItems {

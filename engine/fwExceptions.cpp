@@ -1,4 +1,5 @@
 #include "engine/fwExceptions.h"
+#include "platform/TextU.h"
 
 #include "engine/fwClassesEx.h"
 #include "engine/fwCleanRep.h"
@@ -14,26 +15,11 @@
 
 namespace {
 
-std::string UpperA(std::string s)
-{
-    for (char &c : s)
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    return s;
-}
-
 // The system's own lower-casing, so national letters in paths fold as well.
 std::string LowerPath(std::string s)
 {
     if (!s.empty()) CharLowerBuffA(&s[0], DWORD(s.size()));
     return s;
-}
-
-std::string TrimA(const std::string &s)
-{
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-    return s.substr(b, e - b);
 }
 
 std::unique_ptr<TfwExceptions> Instance;
@@ -52,9 +38,9 @@ void TfwExceptions::LoadFromXML(TXMLTag *tag)
         if (child->Name == "reg") {
             TfwRegException e;
             e.Root = RegRootFromName(child->GetAttr("root"));
-            e.Key = UpperA(HexUnescape(child->GetAttr("key")));
+            e.Key = AsciiUpper(HexUnescape(child->GetAttr("key")));
             while (!e.Key.empty() && e.Key.back() == '\\') e.Key.pop_back();
-            e.ValueName = UpperA(HexUnescape(child->GetAttr("name")));
+            e.ValueName = AsciiUpper(HexUnescape(child->GetAttr("name")));
             e.Is64 = child->GetAttr("is64") == "1";
             std::string ignore = LowerPath(child->GetAttr("ignore"));
             e.Ignore = ignore == "key" ? 1 : ignore == "value" ? 2 : 0;
@@ -81,12 +67,12 @@ bool TfwExceptions::IsRegExcepted(const TfwRegItem &item) const
 {
     std::string key = item.Key;
     while (!key.empty() && key.back() == '\\') key.pop_back();
-    key = UpperA(key);
+    key = AsciiUpper(key);
     for (const auto &e : RegExceptions) {
         if (e.Root != item.Root) continue;
         // A plain text prefix: an exception for SOFTWARE\FOO also covers SOFTWARE\FOOBAR.
         if (e.Ignore == 1 && key.compare(0, e.Key.size(), e.Key) == 0) return true;
-        if (e.Ignore == 2 && key == e.Key && UpperA(item.ValueName) == e.ValueName) return true;
+        if (e.Ignore == 2 && key == e.Key && AsciiUpper(item.ValueName) == e.ValueName) return true;
     }
     return false;
 }

@@ -1,4 +1,5 @@
 #include "platform/InetU.h"
+#include "platform/TextU.h"
 
 #include "platform/ShellU.h"
 
@@ -6,20 +7,12 @@
 
 namespace {
 
-std::string Trim(const std::string &text)
-{
-    size_t b = 0, e = text.size();
-    while (b < e && static_cast<unsigned char>(text[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
-    return text.substr(b, e - b);
-}
-
 } // namespace
 
 bool OpenURL(const std::string &url)
 {
     try {
-        std::string address = Trim(url);
+        std::string address = TrimA(url);
         return !address.empty() && ShellOpen(address);
     } catch (...) {
         return false;

@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Builds and runs the console front-end under Wine in the 64-bit prefix.
+# Sets up the machine, builds, plants problems in a sandbox Wine prefix and
+# runs the console front-end there. Without arguments it scans; any arguments
+# are passed to TovuCmd.exe (fix --yes, backups list, tree --lang cs, ...).
 #   tools/run.sh [TovuCmd arguments...]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/build.sh" "$top/build" >/dev/null
-exec "$top/tools/wine-run.sh" 64 "$top/build" "$top/build/TovuCmd.exe" "$@"
+"$top/tools/plant-sandbox.sh" "$top/build"
+[ $# -gt 0 ] || set -- scan
+TOVU_PREFIX=sandbox64 exec "$top/tools/wine-run.sh" 64 "$top/build" "$top/build/TovuCmd.exe" "$@"

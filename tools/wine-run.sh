@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Runs a Windows program of the build under Wine in a project-owned prefix.
 #   wine-run.sh 64|32 BUILD_DIR PROGRAM [ARGS...]
+# PROGRAM is a file inside BUILD_DIR, or the bare name of a Windows program of
+# the prefix (regedit, reg). TOVU_PREFIX names another prefix folder under
+# BUILD_DIR (default wine64 / wine32), e.g. the sandbox of tools/run.sh.
 # The prefix lives in BUILD_DIR/wine64 or BUILD_DIR/wine32. It is copied from a
 # pristine prefix made once per machine (creating one costs minutes here) and
 # reused. The host's root drive (Z:) is removed so that no cleaning or deletion
@@ -68,7 +71,7 @@ mkdir -p "$cache"
   fi
 ) 9>"$cache/win$arch.lock"
 
-export WINEPREFIX="$build/wine$arch"
+export WINEPREFIX="$build/${TOVU_PREFIX:-wine$arch}"
 (
   flock 9
   if [ ! -f "$WINEPREFIX/.tovu-ready" ]; then
@@ -76,16 +79,21 @@ export WINEPREFIX="$build/wine$arch"
     cp -a "$pristine" "$WINEPREFIX"
     rm -f "$WINEPREFIX/dosdevices/z:"
     ln -sfn "$build" "$WINEPREFIX/dosdevices/t:"
+    touch "$WINEPREFIX/.tovu-ready"
   fi
-) 9>"$build/.wine$arch.lock"
+) 9>"$WINEPREFIX.lock"
 
-# Program path as the T: drive sees it.
-abs=$(cd "$(dirname "$prog")" && pwd)/$(basename "$prog")
-case "$abs" in
-  "$build"/*) rel=${abs#"$build"/} ;;
-  *) echo "wine-run: $prog is not inside $build" >&2; exit 2 ;;
+case "$prog" in
+  */*)
+    # Program path as the T: drive sees it.
+    abs=$(cd "$(dirname "$prog")" && pwd)/$(basename "$prog")
+    case "$abs" in
+      "$build"/*) rel=${abs#"$build"/} ;;
+      *) echo "wine-run: $prog is not inside $build" >&2; exit 2 ;;
+    esac
+    winpath="T:\\${rel//\//\\}" ;;
+  *) winpath=$prog ;;
 esac
-winpath="T:\\${rel//\//\\}"
 
 # Keep the server (and the system processes it starts) alive between runs.
 wineserver -p60 >/dev/null 2>&1 || true
