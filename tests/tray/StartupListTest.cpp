@@ -312,8 +312,9 @@ TEST_F(StartupLists, RestorePutsValuesAndShortcutsBack)
     ASSERT_TRUE(machine.Save());
     ASSERT_EQ(regtest::GetRaw(HKEY_CURRENT_USER, ViewOf(false), kRun, user32), "<none>");
     ASSERT_EQ(regtest::GetRaw(HKEY_LOCAL_MACHINE, ViewOf(true), kRun, machine64), "<none>");
-    if (Is64BitOS())  // the other view was never involved
+    if (Is64BitOS()) {  // the other view was never involved
         EXPECT_EQ(regtest::GetRaw(HKEY_LOCAL_MACHINE, ViewOf(false), kRun, machine64), "<none>");
+    }
 
     // Shortcuts: one stashed alone, one whose name the user re-created in the
     // Startup folder meanwhile.
