@@ -1,6 +1,7 @@
 // The boost groups that do not repair registry entries: the memory release
 // and the postponing of startup programs.
 #include "engine/fwClassesEx.h"
+#include "platform/TextU.h"
 
 #include "engine/fwLogs.h"
 #include "platform/RegistryU.h"
@@ -20,14 +21,6 @@ std::string Lower(std::string s)
 {
     CharLowerBuffA(s.data(), DWORD(s.size()));
     return s;
-}
-
-std::string Trim(const std::string &s)
-{
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-    return s.substr(b, e - b);
 }
 
 void TraceScan(const std::string &text) { Trace(text, tcScan, tlDetail); }
@@ -193,7 +186,7 @@ void TfwItemsDelayStartup::CollectRunValues()
             try {
                 // The stored name is kept as it is: it is what Save removes and
                 // a restore writes back.
-                if (Trim(name).empty()) continue;
+                if (TrimA(name).empty()) continue;
                 DWORD type = 0;
                 std::string text;
                 if (!RegReadAnyStr(root, RunKeyPath, name, type, text)) continue;
