@@ -98,15 +98,58 @@ esac
 # Keep the server (and the system processes it starts) alive between runs.
 wineserver -p60 >/dev/null 2>&1 || true
 cd "$build"
-# Exit status 139 is the emulator itself dying ("qemu: uncaught target signal
-# 11"): with the 32-bit half of Wine emulated, a process that has had a second
-# thread sometimes cannot take a later structured exception, at a different
-# place each run. A crash of our own code ends with a Windows status instead
-# (the debugger is off), and a failed test with 1, so only 139 is run again.
+
+# At a terminal the program runs as it is, talking to the user.
+if [ -t 1 ]; then exec wine "$winpath" "$@"; fi
+
+# Otherwise it runs under a watchdog, with its output held back until it ends
+# so that a run that is repeated leaves only the last run's output:
+# - Exit status 139 is the emulator itself dying ("qemu: uncaught target
+#   signal 11"): with the 32-bit half of Wine emulated, a process that has had
+#   a second thread sometimes cannot take a later structured exception, at a
+#   different place each run. A crash of our own code ends with a Windows
+#   status instead (the debugger is off), and a failed test with 1.
+# - The same emulator limit sometimes leaves a process waiting for ever. A
+#   program that writes nothing for TOVU_STALL_SECONDS (default 900; every
+#   test prints each test's start and end, and the console front-end its
+#   progress) is taken for stalled: the prefix's processes are ended and the
+#   program runs again.
+# Either way the program runs at most three times.
+stall=${TOVU_STALL_SECONDS:-900}
+out=$(mktemp "${TMPDIR:-/tmp}/tovu-run.XXXXXX")
+err=$(mktemp "${TMPDIR:-/tmp}/tovu-run.XXXXXX")
+trap 'rm -f "$out" "$err"' EXIT
 for attempt in 1 2 3; do
+  : >"$out"; : >"$err"
+  wine "$winpath" "$@" >"$out" 2>"$err" &
+  pid=$!
+  idle=0; seen=""; stalled=0
+  while kill -0 "$pid" 2>/dev/null; do
+    sleep 5
+    now=$(stat -c %s "$out" "$err" | tr '\n' ' ')
+    if [ "$now" = "$seen" ]; then idle=$((idle + 5)); else idle=0; seen=$now; fi
+    if [ "$idle" -ge "$stall" ]; then
+      stalled=1
+      kill -9 "$pid" 2>/dev/null || true
+      wineserver -k 2>/dev/null || true
+      break
+    fi
+  done
   rc=0
-  wine "$winpath" "$@" || rc=$?
-  [ "$rc" -eq 139 ] || exit "$rc"
-  echo "wine-run: the emulator crashed (attempt $attempt), running the program again" >&2
+  wait "$pid" || rc=$?
+  if [ "$stalled" -eq 0 ] && [ "$rc" -ne 139 ]; then
+    cat "$out"; cat "$err" >&2
+    exit "$rc"
+  fi
+  {
+    if [ "$stalled" -eq 1 ]; then
+      echo "wine-run: no output for $stall s (attempt $attempt); what it wrote before:"
+    else
+      echo "wine-run: the emulator crashed (attempt $attempt); what the program wrote before:"
+    fi
+    cat "$out" "$err"
+    echo "wine-run: running the program again"
+  } >&2
+  [ "$stalled" -eq 1 ] && rc=124
 done
 exit "$rc"

@@ -293,6 +293,32 @@ TEST_F(StartupLists, SaveRemovesRunValuesOnlyOnceTheListIsOnDisk)
     EXPECT_EQ(back.Items[1]->Name, name);
 }
 
+// Nothing of the user's may have been written yet when the first program is
+// postponed: the list makes its folder rather than keep the Run value.
+TEST_F(StartupLists, SaveMakesAMissingDataFolder)
+{
+    const std::string name = Name("NoFolder");
+    TfwFoundStartup f = RunValue(true, false, name, "c:\\x.exe", 1);
+    regtest::PutRaw(HKEY_CURRENT_USER, ViewOf(false), kRun, name, REG_SZ, std::string("c:\\x.exe\0", 9));
+    std::string folder = UserDataFolder();
+    folder.pop_back();
+    const std::string aside = folder + ".aside";
+    ASSERT_TRUE(MoveFileA(folder.c_str(), aside.c_str()));
+
+    TfwAllRunItems list(true);
+    list.AddEntry(&f);
+    bool saved = list.Save();
+    bool written = FileExists(list.FileName());
+    std::string value = regtest::GetRaw(HKEY_CURRENT_USER, ViewOf(false), kRun, name);
+    DeleteFileA(list.FileName().c_str());
+    RemoveDirectoryA(folder.c_str());
+    ASSERT_TRUE(MoveFileA(aside.c_str(), folder.c_str()));
+
+    EXPECT_TRUE(saved);
+    EXPECT_TRUE(written);
+    EXPECT_EQ(value, "<none>");
+}
+
 TEST_F(StartupLists, RestorePutsValuesAndShortcutsBack)
 {
     const std::string user32 = Name("U32"), machine64 = Name("M64");
