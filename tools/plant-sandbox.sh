@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Plants realistic problems in the sandbox prefix of tools/run.sh
 # (BUILD/sandbox64): speed-up settings that differ from the wanted values,
-# registry entries of a removed program, and files to clean.
+# registry entries of a removed program, files to clean, and a startup
+# program that can start later.
 #   plant-sandbox.sh BUILD_DIR [--fresh]
 # Planting happens once; --fresh starts again from a new prefix.
 set -euo pipefail
@@ -26,4 +27,6 @@ head -c 50000 /dev/zero > "$c/windows/temp/sandbox-update.log"
 head -c 30000 /dev/zero > "$c/windows/sandbox-setup.log"
 head -c 65536 /dev/zero > "$c/windows/minidump/Mini121026-01.dmp"
 head -c 8192 /dev/zero > "$c/found.000/file0000.chk"
+mkdir -p "$c/Program Files (x86)/Skype/Phone"
+cp "$build/tests/StartProbe.exe" "$c/Program Files (x86)/Skype/Phone/Skype.exe"
 touch "$prefix/.tovu-planted"

@@ -110,12 +110,12 @@ if [ -t 1 ]; then exec wine "$winpath" "$@"; fi
 #   different place each run. A crash of our own code ends with a Windows
 #   status instead (the debugger is off), and a failed test with 1.
 # - The same emulator limit sometimes leaves a process waiting for ever. A
-#   program that writes nothing for TOVU_STALL_SECONDS (default 900; every
+#   program that writes nothing for TOVU_STALL_SECONDS (default 600; every
 #   test prints each test's start and end, and the console front-end its
 #   progress) is taken for stalled: the prefix's processes are ended and the
 #   program runs again.
 # Either way the program runs at most three times.
-stall=${TOVU_STALL_SECONDS:-900}
+stall=${TOVU_STALL_SECONDS:-600}
 out=$(mktemp "${TMPDIR:-/tmp}/tovu-run.XXXXXX")
 err=$(mktemp "${TMPDIR:-/tmp}/tovu-run.XXXXXX")
 trap 'rm -f "$out" "$err"' EXIT
@@ -148,7 +148,7 @@ for attempt in 1 2 3; do
       echo "wine-run: the emulator crashed (attempt $attempt); what the program wrote before:"
     fi
     cat "$out" "$err"
-    echo "wine-run: running the program again"
+    if [ "$attempt" -lt 3 ]; then echo "wine-run: running the program again"; fi
   } >&2
   [ "$stalled" -eq 1 ] && rc=124
 done
