@@ -333,7 +333,7 @@ int Backups(const Options &o)
     if (what == "list" && o.args.size() == 1) {
         for (int kind : {bkFix, bkBoost})
             for (TfwBackup *b : all.NewestFirst(kind))
-                Out(std::wstring(kind == bkFix ? L"fix    " : L"boost  ") + Pad(b->Date, 22) +
+                Out(std::wstring(kind == bkFix ? L"fix    " : L"boost  ") + Pad(b->Date + L" ", 24) +
                     Widen(b->FileName.substr(b->FileName.find_last_of('\\') + 1)) + L"\r\n");
         return ExitOk;
     }

@@ -10,7 +10,8 @@
 #   scan-fix-undo.sh 64|32 BUILD_DIR
 # Every Windows process costs minutes where the 32-bit half of Wine is
 # emulated; the 32-bit run leaves out the steps that only repeat what the
-# 64-bit run shows (the JSON scan, the export after the fix, the startup list).
+# 64-bit run shows (the JSON scan, the export after the fix, the startup and
+# backup lists).
 set -euo pipefail
 arch=$1; build=$(cd "$2" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -98,6 +99,11 @@ if grep '^run:' "$started" | grep -q '[:|]Skype|'; then fail "the Run value was 
 
 backup=$(find "$prefix/drive_c" -path '*/Tovu/Backup/boost_*.xml' -printf '%f\n' | sort | tail -n 1)
 [ -n "$backup" ] || fail "no boost backup written"
+if [ "$arch" = 64 ]; then
+  cmd backups list > "$work/backups.txt" || fail "backups list exits $?"
+  [ "$(awk '$1=="boost"{print $NF; exit}' "$work/backups.txt" | tr -d '\r')" = "$backup" ] ||
+    fail "backups list does not show $backup first: $(cat "$work/backups.txt")"
+fi
 cmd backups restore "$backup" --yes > "$work/restore.txt" || fail "restore exits $?"
 grep -q "^$before entries restored" "$work/restore.txt" || fail "restore: $(cat "$work/restore.txt"), expected $before entries"
 cmd startup restore > "$work/startup-restore.txt" || fail "startup restore exits $?"
