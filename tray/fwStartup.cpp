@@ -160,13 +160,13 @@ bool TfwAllRunItems::Save()
             if (FileExists(file)) DeleteFileForce(file);
             return true;
         }
-        // Deleting the list first and then failing to write it would forget
-        // every program postponed earlier (their Run values are long gone), so
-        // the old list is replaced only by a complete new one.
         // The data folder may not exist yet (nothing else of the user's has
         // been written); all users' one is shared by every account.
         std::string folder = file.substr(0, file.find_last_of('\\') + 1);
         if (!DirectoryExists(folder) && !ForceDirectories(folder, !IsUser, true)) return false;
+        // Deleting the list first and then failing to write it would forget
+        // every program postponed earlier (their Run values are long gone), so
+        // the old list is replaced only by a complete new one.
         std::string side = file + ".new";
         if (!WriteWholeFile(side, Text())) return false;
         if (!MoveFileExA(side.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
