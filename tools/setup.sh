@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the cross toolchain, Wine and the test tools from Debian's packages.
 # Skips everything that is already there, so a second run costs a few seconds.
+# tools/ensure-i386.sh adds the emulator where the machine needs one.
 set -euo pipefail
 
 packages=(g++-mingw-w64-i686-posix mingw-w64-i686-dev mingw-w64-tools
           wine wine32:i386 wine64 xvfb xauth cmake ninja-build googletest
-          libz-mingw-w64-dev gcab python3 qemu-user-static)
+          libz-mingw-w64-dev gcab python3)
 
 missing=()
 for p in "${packages[@]}"; do
