@@ -10,10 +10,8 @@
 # test can ever reach the host; the build folder is mapped as T: instead and the
 # program runs from there.
 #
-# Cost: where the machine cannot run 32-bit Linux code natively, the 32-bit half
-# of Wine runs under user-mode emulation (tools/setup.sh registers it), and
-# every Windows process start takes tens of seconds. Start as few processes as
-# the test needs.
+# Where the machine cannot run 32-bit Linux code natively, the 32-bit half of
+# Wine runs under user-mode emulation (tools/ensure-i386.sh).
 set -euo pipefail
 
 arch=$1; build=$(cd "$2" && pwd); prog=$3; shift 3
@@ -103,19 +101,15 @@ cd "$build"
 if [ -t 1 ]; then exec wine "$winpath" "$@"; fi
 
 # Otherwise it runs under a watchdog, with its output held back until it ends
-# so that a run that is repeated leaves only the last run's output:
-# - Exit status 139 is the emulator itself dying ("qemu: uncaught target
-#   signal 11"): with the 32-bit half of Wine emulated, a process that has had
-#   a second thread sometimes cannot take a later structured exception, at a
-#   different place each run. A crash of our own code ends with a Windows
-#   status instead (the debugger is off), and a failed test with 1.
-# - The same emulator limit sometimes leaves a process waiting for ever. A
-#   program that writes nothing for TOVU_STALL_SECONDS (default 600; every
-#   test prints each test's start and end, and the console front-end its
-#   progress) is taken for stalled: the prefix's processes are ended and the
-#   program runs again.
-# Either way the program runs at most three times.
-stall=${TOVU_STALL_SECONDS:-600}
+# so that a run that is repeated leaves only the last run's output. With the
+# 32-bit half of Wine emulated, the emulator itself may die (exit status 139,
+# "qemu: uncaught target signal 11"; a crash of our own code ends with a
+# Windows status instead, the debugger being off) or leave a process waiting
+# for ever. Both were seen under qemu 7.2, neither yet under 10.0; a run that
+# ends so, or that writes nothing for TOVU_STALL_SECONDS (default 300; every
+# test prints each test's start and end, the console front-end its progress),
+# is ended with the prefix's processes and run again, three runs at most.
+stall=${TOVU_STALL_SECONDS:-300}
 out=$(mktemp "${TMPDIR:-/tmp}/tovu-run.XXXXXX")
 err=$(mktemp "${TMPDIR:-/tmp}/tovu-run.XXXXXX")
 trap 'rm -f "$out" "$err"' EXIT
@@ -125,9 +119,9 @@ for attempt in 1 2 3; do
   pid=$!
   idle=0; seen=""; stalled=0
   while kill -0 "$pid" 2>/dev/null; do
-    sleep 5
+    sleep 1
     now=$(stat -c %s "$out" "$err" | tr '\n' ' ')
-    if [ "$now" = "$seen" ]; then idle=$((idle + 5)); else idle=0; seen=$now; fi
+    if [ "$now" = "$seen" ]; then idle=$((idle + 1)); else idle=0; seen=$now; fi
     if [ "$idle" -ge "$stall" ]; then
       stalled=1
       kill -9 "$pid" 2>/dev/null || true

@@ -1,3 +1,4 @@
+#include "OtherThread.h"
 #include "platform/RegistryU.h"
 #include "platform/SystemPathsU.h"
 
@@ -39,24 +40,6 @@ std::string GetRaw(const std::string &key, const std::string &name, DWORD *type 
     return std::string(buf, size);
 }
 
-// Runs a call on a thread of its own and waits for it. A plain Win32 thread:
-// under the qemu-hosted Wine of the build machine a std::thread that used the
-// registry made the process crash later on.
-template <typename F>
-DWORD WINAPI OtherThreadEntry(LPVOID call)
-{
-    (*static_cast<F *>(call))();
-    return 0;
-}
-
-template <typename F>
-void OtherThread(F call)
-{
-    HANDLE h = CreateThread(nullptr, 0, OtherThreadEntry<F>, &call, 0, nullptr);
-    ASSERT_NE(h, nullptr);
-    WaitForSingleObject(h, INFINITE);
-    CloseHandle(h);
-}
 
 std::vector<std::string> Sorted(std::vector<std::string> v)
 {

@@ -1,3 +1,4 @@
+#include "OtherThread.h"
 #include "platform/RegistryU.h"
 #include "platform/SystemPathsU.h"
 #include "platform/SystemPathsUtilsU.h"
@@ -40,24 +41,6 @@ WORD SystemKernelMachine()
     return PeMachine(SystemDir() + "kernel32.dll");
 }
 
-// Runs a call on a thread of its own and waits for it. A plain Win32 thread:
-// under the qemu-hosted Wine of the build machine a std::thread that used the
-// registry made the process crash later on.
-template <typename F>
-DWORD WINAPI OtherThreadEntry(LPVOID call)
-{
-    (*static_cast<F *>(call))();
-    return 0;
-}
-
-template <typename F>
-void OtherThread(F call)
-{
-    HANDLE h = CreateThread(nullptr, 0, OtherThreadEntry<F>, &call, 0, nullptr);
-    ASSERT_NE(h, nullptr);
-    WaitForSingleObject(h, INFINITE);
-    CloseHandle(h);
-}
 
 struct Child {
     DWORD exitCode = 0xFFFFFFFF;
@@ -399,7 +382,10 @@ TEST(SystemPathsMacro, ReverseSubstitution)
         cases.push_back({CommonFiles64Dir() + "a", "%COMMONFILES%\\a", true});
         cases.push_back({SystemDir32() + "a", "%SYSDIR32%\\a", false});
     } else {
-        cases.push_back({ProgramFilesDir() + "a", "%PROGRAMFILES%\\a", true});
+        // One program folder: the 64-bit instance tries the 32-bit name first,
+        // and both names expand to the same folder here.
+        cases.push_back({ProgramFilesDir() + "a", "%PROGRAMFILES32%\\a", true});
+        cases.push_back({ProgramFilesDir() + "a", "%PROGRAMFILES%\\a", false});
     }
     for (const auto &c : cases) {
         bool replaced = false;
