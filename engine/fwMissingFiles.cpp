@@ -94,20 +94,22 @@ public:
         // Forcing a report on every key would call the user interface tens of
         // thousands of times; only the start of a scan root is forced.
         if (!S.Main->ReportProgress(depth == 0)) return;
-        if (!RegKeyExists(root, key)) return;
         const std::string full = rootName + "\\" + key;
         if (std::binary_search(S.IgnoreList.begin(), S.IgnoreList.end(), full, TCaseLess())) {
-            WalkSpecials(full, depth);
+            if (RegKeyExists(root, key)) WalkSpecials(full, depth);
             return;
         }
-        TestValue(rootName, root, key, "");
-        std::vector<std::string> names;
-        if (RegEnumValueNames(root, key, names))
-            for (const std::string &n : names)
-                if (!n.empty()) TestValue(rootName, root, key, n);
-
+        // One open per key: reading each value by name opened the key again
+        // for its type and for its text.
+        std::vector<TRegValueData> values;
         std::vector<std::string> subkeys;
-        if (!RegEnumSubKeyNames(root, key, subkeys)) return;
+        if (!RegReadKeyContents(root, key, values, subkeys)) return;
+        // The default value first, then the named ones.
+        for (const TRegValueData &v : values)
+            if (v.Name.empty()) TestValue(rootName, root, key, v);
+        for (const TRegValueData &v : values)
+            if (!v.Name.empty()) TestValue(rootName, root, key, v);
+
         const bool counted = depth == 0 || SameText(key, "SOFTWARE\\Classes");
         if (counted) {
             S.SubSteps += int(subkeys.size());
@@ -168,22 +170,23 @@ private:
         return IsOnFixedDrive(v);
     }
 
-    void TestValue(const std::string &rootName, HKEY root, const std::string &key, const std::string &name)
+    void TestValue(const std::string &rootName, HKEY root, const std::string &key, const TRegValueData &value)
     {
         try {
-            DWORD type = 0;
-            if (!RegValueType(root, key, name, type)) return;
-            std::string raw;
-            if (type == REG_SZ) {
-                if (!RegReadStr(root, key, name, raw)) return;
-            } else if (type == REG_EXPAND_SZ) {
-                if (!RegReadExpandStr(root, key, name, raw)) return;
-            } else {
-                return;
-            }
+            if (value.Type != REG_SZ && value.Type != REG_EXPAND_SZ) return;
+            const std::string &name = value.Name;
+            const std::string raw = value.Text();
             const std::string v = TrimA(raw);
             if (!IsCandidate(v)) return;
             if (!S.Main->ReportProgress(false)) return;
+            // The same physical key can be reached through both views. The
+            // second pass drops what the first reported before probing for
+            // the file: the probes cost more than the key's name.
+            std::string kernel;
+            if (Pass64) {
+                kernel = RegKeyKernelPath(root, key);
+                if (!kernel.empty() && Reported.count(rootName + "\\" + kernel + "\t" + name)) return;
+            }
             std::string resolved;
             if (ResolveCommandTarget(v, vmBoth, resolved)) return;
             if (IsListedException(key, name)) return;
@@ -192,8 +195,7 @@ private:
             std::wstring wide;
             if (RegReadStrW(root, key, name, wide) && lstrcmpiW(wide.c_str(), ToWide(raw).c_str()) != 0) return;
             if (!S.Main->ReportProgress(false)) return;
-            // The same physical key can be reached through both views.
-            std::string kernel = RegKeyKernelPath(root, key);
+            if (!Pass64) kernel = RegKeyKernelPath(root, key);
             if (!kernel.empty() && !Reported.insert(rootName + "\\" + kernel + "\t" + name).second) return;
 
             auto *item = new TfwMissingFileItem(&S);

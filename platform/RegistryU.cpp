@@ -3,6 +3,7 @@
 #include "platform/SystemPathsU.h"
 #include "platform/XMLU.h"
 
+#include <algorithm>
 #include <cstring>
 
 thread_local bool RegView64 = false;
@@ -146,24 +147,35 @@ int HexDigit(char c)
 // that one long name does not end the listing (and hide everything after it
 // from the backup of a key that is about to be deleted).
 template <typename F>
+void EnumOpenKeyNames(HKEY key, std::vector<std::string> &names, F enumAt)
+{
+    std::vector<char> buf(1024);
+    for (DWORD index = 0;; ++index) {
+        DWORD len = static_cast<DWORD>(buf.size());
+        LONG r = enumAt(key, index, buf.data(), &len);
+        if (r == ERROR_MORE_DATA && buf.size() < 16384) {
+            buf.resize(16384);
+            len = static_cast<DWORD>(buf.size());
+            r = enumAt(key, index, buf.data(), &len);
+        }
+        if (r != ERROR_SUCCESS) break;
+        names.emplace_back(buf.data(), len);
+    }
+}
+
+template <typename F>
 bool EnumNames(HKEY root, const std::string &key, std::vector<std::string> &names, F enumAt)
 {
     names.clear();
     TRegKey k;
     if (k.Open(root, key, KEY_READ) != ERROR_SUCCESS) return false;
-    std::vector<char> buf(1024);
-    for (DWORD index = 0;; ++index) {
-        DWORD len = static_cast<DWORD>(buf.size());
-        LONG r = enumAt(k.Get(), index, buf.data(), &len);
-        if (r == ERROR_MORE_DATA && buf.size() < 16384) {
-            buf.resize(16384);
-            len = static_cast<DWORD>(buf.size());
-            r = enumAt(k.Get(), index, buf.data(), &len);
-        }
-        if (r != ERROR_SUCCESS) break;
-        names.emplace_back(buf.data(), len);
-    }
+    EnumOpenKeyNames(k.Get(), names, enumAt);
     return true;
+}
+
+LONG EnumSubKeyAt(HKEY k, DWORD index, char *buf, DWORD *len)
+{
+    return RegEnumKeyExA(k, index, buf, len, nullptr, nullptr, nullptr, nullptr);
 }
 
 std::string JoinLines(const std::vector<std::string> &names)
@@ -490,9 +502,48 @@ bool RegEnumValueNames(HKEY root, const std::string &key, std::vector<std::strin
 
 bool RegEnumSubKeyNames(HKEY root, const std::string &key, std::vector<std::string> &names)
 {
-    return EnumNames(root, key, names, [](HKEY k, DWORD index, char *buf, DWORD *len) {
-        return RegEnumKeyExA(k, index, buf, len, nullptr, nullptr, nullptr, nullptr);
-    });
+    return EnumNames(root, key, names, EnumSubKeyAt);
+}
+
+std::string TRegValueData::Text() const
+{
+    std::string text = Data;
+    DropTerminator(text, 1);
+    return text;
+}
+
+bool RegReadKeyContents(HKEY root, const std::string &key, std::vector<TRegValueData> &values,
+                        std::vector<std::string> &subKeys)
+{
+    values.clear();
+    subKeys.clear();
+    TRegKey k;
+    if (k.Open(root, key, KEY_READ) != ERROR_SUCCESS) return false;
+    // Sizes that hold nearly every value; asking the key for its largest ones
+    // first would cost another round trip to the registry on every key.
+    std::vector<char> name(1024);
+    std::string data(4096, '\0');
+    for (DWORD index = 0;; ++index) {
+        DWORD nameLen = 0, size = 0, type = 0;
+        LONG r = ERROR_MORE_DATA;
+        // A value may have grown since the sizes were asked for (another
+        // process writing it).
+        for (int attempt = 0; attempt < 8 && r == ERROR_MORE_DATA; ++attempt) {
+            if (attempt > 0) {
+                name.resize(16384);
+                data.resize(std::max<size_t>(size_t(size), data.size() * 2));
+            }
+            nameLen = static_cast<DWORD>(name.size());
+            size = static_cast<DWORD>(data.size());
+            r = RegEnumValueA(k.Get(), index, name.data(), &nameLen, nullptr, &type,
+                              reinterpret_cast<BYTE *>(data.data()), &size);
+        }
+        if (r == ERROR_MORE_DATA) continue;  // still growing: the rest still counts
+        if (r != ERROR_SUCCESS) break;
+        values.push_back({std::string(name.data(), nameLen), type, data.substr(0, size)});
+    }
+    EnumOpenKeyNames(k.Get(), subKeys, EnumSubKeyAt);
+    return true;
 }
 
 bool RegEnumValueNames(HKEY root, const std::string &key, std::string &names)

@@ -141,6 +141,24 @@ bool RegEnumSubKeyNames(HKEY root, const std::string &key, std::string &names);
 bool RegEnumValueNames(HKEY root, const std::string &key, std::vector<std::string> &names);
 bool RegEnumSubKeyNames(HKEY root, const std::string &key, std::vector<std::string> &names);
 
+// One value as stored: its name, type and bytes (terminators included).
+struct TRegValueData {
+    std::string Name;
+    DWORD Type = 0;
+    std::string Data;
+    // The text as RegReadStr and RegReadExpandStr give it: without one
+    // terminating NUL.
+    std::string Text() const;
+};
+
+// What a walk of a tree needs from one key, through a single open: every
+// value with its type and bytes and every subkey name, in the order the system
+// returns them. False (both lists empty) when the key does not open for
+// reading. A walk that reads its values one at a time opens the key once per
+// value, and the opens are what a registry walk spends its time on.
+bool RegReadKeyContents(HKEY root, const std::string &key, std::vector<TRegValueData> &values,
+                        std::vector<std::string> &subKeys);
+
 // The kernel's name of an open key, e.g. "\REGISTRY\MACHINE\SOFTWARE\...";
 // shows which view a key really lives in. Empty on failure.
 std::string RegKeyKernelPath(HKEY openKey);

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -295,6 +296,38 @@ TEST_F(Registry, EnumeratesEveryName)
     EXPECT_TRUE(text == "x\r\ny" || text == "y\r\nx") << text;
     EXPECT_FALSE(RegEnumValueNames(HKEY_CURRENT_USER, K + "\\missing", text));
     EXPECT_EQ(text, "");
+}
+
+TEST_F(Registry, KeyContentsInOneReadKeepEveryByte)
+{
+    // Larger than the first buffers of the read: a long name and a long
+    // value must come whole, and the values after them too.
+    const std::string longName(2000, 'n');
+    const std::string longText = std::string(10000, 'x') + '\0';
+    const std::string noTerminator = "C:\\a.exe";
+    PutRaw(K, "", REG_SZ, "default"s + '\0');
+    PutRaw(K, longName, REG_EXPAND_SZ, longText);
+    PutRaw(K, "raw", REG_SZ, noTerminator);
+    PutRaw(K, "bin", REG_BINARY, "\x01\x00\x02"s);
+    ASSERT_TRUE(RegWriteStr(HKEY_CURRENT_USER, K + "\\sub", "", ""));
+
+    std::vector<TRegValueData> values;
+    std::vector<std::string> subKeys;
+    ASSERT_TRUE(RegReadKeyContents(HKEY_CURRENT_USER, K, values, subKeys));
+    std::map<std::string, TRegValueData> byName;
+    for (const TRegValueData &v : values) byName[v.Name] = v;
+    ASSERT_EQ(byName.size(), 4u);
+    EXPECT_EQ(byName[""].Text(), "default");
+    EXPECT_EQ(byName[longName].Type, DWORD(REG_EXPAND_SZ));
+    EXPECT_EQ(byName[longName].Data, longText);
+    EXPECT_EQ(byName[longName].Text(), longText.substr(0, 10000));
+    EXPECT_EQ(byName["raw"].Text(), noTerminator);
+    EXPECT_EQ(byName["bin"].Type, DWORD(REG_BINARY));
+    EXPECT_EQ(byName["bin"].Data, "\x01\x00\x02"s);
+    EXPECT_EQ(subKeys, std::vector<std::string>{"sub"});
+
+    EXPECT_FALSE(RegReadKeyContents(HKEY_CURRENT_USER, K + "\\missing", values, subKeys));
+    EXPECT_TRUE(values.empty() && subKeys.empty());
 }
 
 // HKCU\Software is shared by both views; HKLM\Software is not.
