@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(g++-mingw-w64-i686-posix mingw-w64-i686-dev mingw-w64-tools
           wine wine32:i386 wine64 xvfb xauth cmake ninja-build googletest
-          libz-mingw-w64-dev gcab python3)
+          libz-mingw-w64-dev gcab python3 locales)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -17,17 +17,29 @@ for p in "${packages[@]}"; do
 done
 
 here=$(cd "$(dirname "$0")" && pwd)
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+
+# Wine names files on the host in the host's character set: a test under the
+# Japanese code page needs the Japanese locale generated on the host.
+ensure_locale() {
+    locale -a 2>/dev/null | grep -qix 'ja_JP.utf8' && return 0
+    $SUDO sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -qx 'ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+    $SUDO locale-gen >&2
+}
+
 if [ ${#missing[@]} -eq 0 ]; then
+    ensure_locale
     "$here/ensure-i386.sh"
     exit 0
 fi
 
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO="sudo"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $SUDO dpkg --add-architecture i386
 fi
 echo "setup: installing ${missing[*]}" >&2
 $SUDO apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+ensure_locale
 "$here/ensure-i386.sh"

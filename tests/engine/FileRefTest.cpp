@@ -61,6 +61,31 @@ TEST_F(FileRefs, CleanPathCutsAtSeparatorsAndSuffixes)
     for (const Case &c : cases) EXPECT_EQ(CleanPath(c.text), c.clean) << c.text;
 }
 
+// In a double-byte code page a backslash or bar byte may be the second half
+// of a character; it must neither split the path nor cut it. The harness runs
+// this suite once more under the Japanese code page.
+TEST_F(FileRefs, DoubleByteTrailBytesAreNoSeparators)
+{
+    if (GetACP() != 932) GTEST_SKIP() << "needs the Japanese code page, here " << GetACP();
+    const std::string table = "\x95\x5c", minus = "\x81\x7c";  // trail bytes '\\' and '|'
+    struct Case {
+        std::string text, clean;
+    } cases[] = {
+        {"c:\\a\\" + table + ",1", "c:\\a\\" + table},
+        {"c:\\a\\b" + minus + "c.exe /x", "c:\\a\\b" + minus + "c.exe "},
+        {"c:\\" + table + "\\,1", "c:\\" + table + "\\"},
+        {"c:\\a\\b" + minus + "|c.exe", "c:\\a\\b" + minus},
+    };
+    for (const Case &c : cases) EXPECT_EQ(CleanPath(c.text), c.clean) << c.text;
+
+    const std::string file = Dir + table + minus + ".exe";
+    ASSERT_TRUE(Touch(file));
+    std::string resolved;
+    EXPECT_TRUE(ResolveCommandTarget("\"" + file + "\" -x", vmBoth, resolved));
+    EXPECT_TRUE(ResolveCommandTarget(file + ",0", vmBoth, resolved));
+    EXPECT_FALSE(ResolveCommandTarget(Dir + table + ".exe", vmBoth, resolved));
+}
+
 TEST_F(FileRefs, ResolvesTheReferenceForms)
 {
     const std::string lowerDir = Lower(Dir);
