@@ -124,10 +124,17 @@ void FilterExceptedFiles(std::vector<TfwFoundFile> &files)
                 files.end());
 }
 
+// The installer service's own identifier, the same on every system. Its name
+// comes from the system's account lookup, which can fail (Wine knows no such
+// account); the identifier keeps the key protected then.
+const char InstallerServiceSid[] = "S-1-5-80-956008885-3418522649-1831038044-1850242994-2273714754";
+
 bool IsInstallerOwned(HKEY root, const std::string &key)
 {
     try {
-        return OSVersionClass() > OSClassServer2003 && LowerPath(RegKeyOwner(root, key)) == "trustedinstaller";
+        if (OSVersionClass() <= OSClassServer2003) return false;
+        return LowerPath(RegKeyOwner(root, key)) == "trustedinstaller" ||
+               RegKeyOwnerSid(root, key) == InstallerServiceSid;
     } catch (...) {
         return false;
     }

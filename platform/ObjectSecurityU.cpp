@@ -3,6 +3,8 @@
 #include "platform/RegistryU.h"
 #include "platform/SystemPathsU.h"
 
+#include <sddl.h>
+
 namespace {
 
 // Access entries are built from the world SID itself rather than from its
@@ -192,17 +194,40 @@ bool RegGrantEveryone(HKEY root, const std::string &key)
     return RegSetKeySecurity(k.Get(), DACL_SECURITY_INFORMATION, updated.data()) == ERROR_SUCCESS;
 }
 
+namespace {
+
+// The key's owner; null on any failure. The owner lives in the descriptor.
+PSID KeyOwner(HKEY root, const std::string &key, TLocalFree &descriptor)
+{
+    if (!HasAccessLists()) return nullptr;
+    TRegKey k;
+    if (k.Open(root, key, READ_CONTROL) != ERROR_SUCCESS) return nullptr;
+    PSID owner = nullptr;
+    if (GetSecurityInfo(k.Get(), SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        &descriptor.p) != ERROR_SUCCESS)
+        return nullptr;
+    return owner;
+}
+
+} // namespace
+
+std::string RegKeyOwnerSid(HKEY root, const std::string &key)
+{
+    TLocalFree descriptor;
+    PSID owner = KeyOwner(root, key, descriptor);
+    if (!owner) return {};
+    TLocalFree text;
+    char *sid = nullptr;
+    if (!ConvertSidToStringSidA(owner, &sid)) return {};
+    text.p = sid;
+    return sid;
+}
+
 std::string RegKeyOwner(HKEY root, const std::string &key)
 {
-    if (!HasAccessLists()) return {};
-    TRegKey k;
-    if (k.Open(root, key, READ_CONTROL) != ERROR_SUCCESS) return {};
-    PSID owner = nullptr;
     TLocalFree descriptor;
-    if (GetSecurityInfo(k.Get(), SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                        nullptr, nullptr, &descriptor.p) != ERROR_SUCCESS ||
-        !owner)
-        return {};
+    PSID owner = KeyOwner(root, key, descriptor);
+    if (!owner) return {};
     char account[256], domain[256];
     DWORD accountLen = sizeof account, domainLen = sizeof domain;
     SID_NAME_USE use;

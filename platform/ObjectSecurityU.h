@@ -63,3 +63,5 @@ bool SetLowIntegrityLabel(HANDLE object);
 bool RegGrantEveryone(HKEY root, const std::string &key);
 // Account name (no domain) of the key's owner; empty on any failure.
 std::string RegKeyOwner(HKEY root, const std::string &key);
+// The owner's security identifier as text ("S-1-5-..."); empty on any failure.
+std::string RegKeyOwnerSid(HKEY root, const std::string &key);

@@ -4,6 +4,10 @@
 #include "ScanTestKit.h"
 
 #include "engine/fwScanners.h"
+#include "engine/fwExceptions.h"
+
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <map>
@@ -176,6 +180,38 @@ TEST_F(ComScan, StopEndsEachPass)
     EXPECT_TRUE(scanner->List.empty());
     EXPECT_EQ(scanner->Step, scanner->Steps);
     EXPECT_EQ(scanner->Pass64, Is64BitOS());
+}
+
+// Keys the system's installer service owns are not ours to judge: the
+// service puts them back, and deleting them can break the system.
+TEST_F(ComScan, InstallerOwnedClassesAreLeftAlone)
+{
+    if (OSVersionClass() <= OSClassServer2003) GTEST_SKIP() << "the installer service owns no keys before Vista";
+    const std::string owned = "CLSID\\" + Guid(8), plain = "CLSID\\" + Guid(9);
+    for (const std::string &key : {owned, plain})
+        PutRaw(HKEY_CLASSES_ROOT, V32, key + "\\InprocServer32", "", REG_SZ, Sz(Folder + "gone.dll"));
+    {
+        PSID installer = nullptr;
+        ASSERT_TRUE(ConvertStringSidToSidA("S-1-5-80-956008885-3418522649-1831038044-1850242994-2273714754",
+                                           &installer));
+        HKEY k;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, owned.c_str(), 0, WRITE_OWNER | V32, &k), 0);
+        const DWORD rc = SetSecurityInfo(k, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, installer, nullptr,
+                                         nullptr, nullptr);
+        RegCloseKey(k);
+        LocalFree(installer);
+        ASSERT_EQ(rc, DWORD(ERROR_SUCCESS));
+    }
+    ASSERT_TRUE(IsInstallerOwned(HKEY_CLASSES_ROOT, owned));
+    ASSERT_FALSE(IsInstallerOwned(HKEY_CLASSES_ROOT, plain));
+
+    FixTree tree;
+    auto *scanner = tree.Make<TfwItemsCLSID>();
+    tree.Scan();
+    std::set<std::string> keys;
+    for (const std::string &line : OurLines(scanner))
+        if (line.rfind("  ", 0) != 0) keys.insert(line.substr(line.find('|') + 1));
+    EXPECT_EQ(keys, std::set<std::string>{plain + "|"});
 }
 
 TEST_F(ComScan, InterfacesWhoseTypeLibraryIsNotRegistered)
