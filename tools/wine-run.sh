@@ -3,9 +3,10 @@
 #   wine-run.sh 64|32 BUILD_DIR PROGRAM [ARGS...]
 # PROGRAM is a file inside BUILD_DIR, or the bare name of a Windows program of
 # the prefix (regedit, reg). TOVU_PREFIX names another prefix folder under
-# BUILD_DIR (default wine64 / wine32), e.g. the sandbox of tools/run.sh.
+# BUILD_DIR (default wine64 / wine32), e.g. the sandbox of tools/run.sh;
+# TOVU_WINVER the Windows version the program is shown (see below).
 # The prefix lives in BUILD_DIR/wine64 or BUILD_DIR/wine32. It is copied from a
-# pristine prefix made once per machine (creating one costs minutes here) and
+# pristine prefix made once per machine (creating one takes half a minute) and
 # reused. The host's root drive (Z:) is removed so that no cleaning or deletion
 # test can ever reach the host; the build folder is mapped as T: instead and the
 # program runs from there.
@@ -96,6 +97,14 @@ esac
 # Keep the server (and the system processes it starts) alive between runs.
 wineserver -p60 >/dev/null 2>&1 || true
 cd "$build"
+
+# TOVU_WINVER (winxp, win7, ...): the Windows version the program is shown.
+# Wine keeps it per program name in the prefix, so give such a program a name
+# no other run uses.
+if [ -n "${TOVU_WINVER:-}" ]; then
+  wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$prog")" /v Version /d "$TOVU_WINVER" /f >/dev/null 2>&1 ||
+    { echo "wine-run: cannot set the Windows version $TOVU_WINVER" >&2; exit 3; }
+fi
 
 # At a terminal the program runs as it is, talking to the user.
 if [ -t 1 ]; then exec wine "$winpath" "$@"; fi
