@@ -269,12 +269,27 @@ bool ResolveCommandTarget(const std::string &text, int mode, std::string &path)
     try {
         std::string s = TrimA(text);
         if (s.empty()) return false;
-        if (s[0] == '"') {
+        const bool quoted = s[0] == '"';
+        if (quoted) {
             s.erase(0, 1);
             size_t close = s.find('"');
             if (close != std::string::npos) s.resize(close);
         }
-        return ResolveFileRef(s, mode, path);
+        if (ResolveFileRef(s, mode, path)) return true;
+        if (quoted) return false;
+        // A bare program name with arguments ("RunDll32 C:\x\setup.dll,Run",
+        // "notepad.exe C:\a.txt"): the probes above take the whole line for
+        // one path and would call every such command broken. The program is
+        // looked up on the search path; the system's DLL host counts only
+        // when the library it is to load is there.
+        const size_t blank = s.find(' ');
+        if (blank == std::string::npos) return false;
+        const std::string program = s.substr(0, blank);
+        if (program.find_first_of("\\/:%") != std::string::npos || !OnSearchPath(program)) return false;
+        const std::string name = Lower(program);
+        if (name == "rundll32" || name == "rundll32.exe") return ResolveFileRef(TrimA(s.substr(blank + 1)), mode, path);
+        path = program;
+        return true;
     } catch (...) {
         return false;
     }

@@ -86,6 +86,31 @@ TEST_F(FileRefs, DoubleByteTrailBytesAreNoSeparators)
     EXPECT_FALSE(ResolveCommandTarget(Dir + table + ".exe", vmBoth, resolved));
 }
 
+// Commands that start with a bare program name are judged by the program,
+// or, for the system's DLL host, by the library it is to load.
+TEST_F(FileRefs, BareProgramWithArguments)
+{
+    ASSERT_TRUE(Touch(Dir + "setup.dll"));
+    struct Case {
+        std::string command;
+        bool resolves;
+    } cases[] = {
+        {"RunDll32 " + Dir + "setup.dll,LaunchSetup \"x\"", true},
+        {"rundll32.exe shell32.dll,Control_RunDLL", true},
+        {"rundll32.exe " + Dir + "gone.dll,Entry", false},
+        {"RUNDLL32.EXE", true},
+        {"notepad.exe " + Dir + "readme.txt", true},
+        {"nosuchprogram.exe " + Dir + "setup.dll", false},
+        {"\"nosuchprogram.exe\" " + Dir + "setup.dll", false},
+        {Dir + "gone.exe " + Dir + "setup.dll", false},
+    };
+    for (const Case &c : cases)
+        for (int mode : {vmBoth, vm32}) {
+            std::string resolved;
+            EXPECT_EQ(ResolveCommandTarget(c.command, mode, resolved), c.resolves) << c.command << " mode " << mode;
+        }
+}
+
 TEST_F(FileRefs, ResolvesTheReferenceForms)
 {
     const std::string lowerDir = Lower(Dir);
@@ -99,7 +124,6 @@ TEST_F(FileRefs, ResolvesTheReferenceForms)
         {"\"" + Dir + "nothere.exe\" " + Dir + "Tool.exe", false, ""},
         {"notepad.exe", true, ""},
         {"notepad.exe /a", true, "notepad.exe"},
-        {"rundll32.exe shell32.dll,Control_RunDLL", false, ""},
         {Dir + "Tool.exe,-101", true, lowerDir + "tool.exe"},
         {"%SystemRoot%\\notepad.exe", true, ""},
         {Dir + "My App", true, ""},
