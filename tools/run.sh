@@ -7,5 +7,11 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/build.sh" "$top/build" >/dev/null
 "$top/tools/plant-sandbox.sh" "$top/build"
-[ $# -gt 0 ] || set -- scan
-TOVU_PREFIX=sandbox64 exec "$top/tools/wine-run.sh" 64 "$top/build" "$top/build/TovuCmd.exe" "$@"
+export TOVU_PREFIX=sandbox64
+if [ $# -gt 0 ]; then exec "$top/tools/wine-run.sh" 64 "$top/build" "$top/build/TovuCmd.exe" "$@"; fi
+# The default scan finds what was planted, which the console front-end reports
+# with exit status 1 ("problems found"); for this demonstration that is success.
+rc=0
+"$top/tools/wine-run.sh" 64 "$top/build" "$top/build/TovuCmd.exe" scan || rc=$?
+[ "$rc" -eq 1 ] && rc=0
+exit "$rc"
