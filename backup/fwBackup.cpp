@@ -1,4 +1,6 @@
 #include "backup/fwBackup.h"
+
+#include "platform/DayNumberU.h"
 #include "platform/TextU.h"
 
 #include "platform/DirectoryU.h"
@@ -49,19 +51,6 @@ std::wstring DocumentTextToWide(const std::string &text)
     return w;
 }
 
-// Day numbers count from 30 December 1899, which is day 109205 of the
-// FILETIME epoch (1 January 1601).
-double DaysOf(const SYSTEMTIME &st, bool &ok)
-{
-    FILETIME ft;
-    ok = SystemTimeToFileTime(&st, &ft) != 0;
-    if (!ok) return 0;
-    ULARGE_INTEGER u;
-    u.LowPart = ft.dwLowDateTime;
-    u.HighPart = ft.dwHighDateTime;
-    return double(u.QuadPart) / 864000000000.0 - 109205.0;
-}
-
 // The time stamp of "fix_yyyymmdd_hhnnss[_n].xml" / "boost_...". A suffix n,
 // given to a second document of the same second, sorts it after the first.
 bool StampOfName(const std::string &path, double &days)
@@ -91,7 +80,7 @@ bool StampOfName(const std::string &path, double &days)
     st.wMinute = num(11, 2);
     st.wSecond = num(13, 2);
     bool ok;
-    days = DaysOf(st, ok) + suffix / 86400000.0;
+    days = DayNumberOf(st, ok) + suffix / 86400000.0;
     return ok;
 }
 
@@ -313,14 +302,6 @@ std::string RegEntryXML(const TfwRegEntry &e)
     return s;
 }
 
-double DaysNow()
-{
-    SYSTEMTIME st;
-    GetLocalTime(&st);
-    bool ok;
-    return DaysOf(st, ok);
-}
-
 void SelectItemView(bool is64)
 {
     if (!Is64BitOS()) return;
@@ -461,7 +442,7 @@ TfwBackup::TfwBackup(const std::string &fileName) : FileName(fileName)
         std::string type = AsciiLower(root->GetAttr("type"));
         Kind = type == "fix" ? bkFix : type == "boost" ? bkBoost : bkNone;
         Date = DocumentTextToWide(HexUnescape(root->GetAttr("date")));
-        if (!StampOfName(fileName, Time) && !ParseDateText(Date, Time)) Time = DaysNow();
+        if (!StampOfName(fileName, Time) && !ParseDateText(Date, Time)) Time = DayNumberNow();
     } catch (...) {
         Kind = bkNone;
     }

@@ -46,10 +46,6 @@ void ReadRegEntry(const TXMLTag *tag, TfwRegEntry &entry);
 // The written form "<reg root=... />" (no leading blanks, no line end).
 std::string RegEntryXML(const TfwRegEntry &entry);
 
-// The current local date and time as a day number (days since 30 December
-// 1899, the time as the fraction), as the documents store dates.
-double DaysNow();
-
 // The calling thread's registry view for an entry: on a 64-bit system the
 // 64-bit view for a 64-bit entry and the 32-bit view for any other; on a
 // 32-bit system nothing changes.

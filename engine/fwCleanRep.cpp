@@ -2,6 +2,7 @@
 
 #include "backup/fwBackup.h"
 #include "engine/fwClassesEx.h"
+#include "platform/DayNumberU.h"
 #include "platform/DirectoryU.h"
 #include "platform/FileU.h"
 #include "platform/StreamU.h"
@@ -70,7 +71,7 @@ void TfwCleanRep::Load()
         if (!list) return;
         TfwCleanRep fresh(FileName);
         bool dropped = false;
-        const double oldest = DaysNow() - KeepDays;
+        const double oldest = DayNumberNow() - KeepDays;
         for (TXMLTag *child : list->Children) {
             if (child->Name != "reg") {
                 dropped = true;
@@ -118,7 +119,7 @@ void TfwCleanRep::Add(HKEY root, const std::string &key, const std::string &name
     entry->Key = key;
     entry->ValueName = name;
     entry->Is64 = is64;
-    entry->Date = DaysNow();
+    entry->Date = DayNumberNow();
     if (Contains(*entry)) return;
     ListOf(root).push_back(std::move(entry));
 }

@@ -1,5 +1,6 @@
 #include "shell/fwSettings.h"
 
+#include "platform/DayNumberU.h"
 #include "platform/FileResourceU.h"
 #include "platform/RegistryU.h"
 #include "platform/ShellU.h"
@@ -159,19 +160,6 @@ void SetSettings(const TSettings &settings)
 {
     std::lock_guard<std::mutex> g(Lock);
     Current = settings;
-}
-
-double DayNumberNow()
-{
-    SYSTEMTIME st;
-    GetLocalTime(&st);
-    FILETIME ft;
-    if (!SystemTimeToFileTime(&st, &ft)) return 0;
-    ULARGE_INTEGER u;
-    u.LowPart = ft.dwLowDateTime;
-    u.HighPart = ft.dwHighDateTime;
-    // 30 December 1899 is day 109205 of the FILETIME epoch (1 January 1601).
-    return double(u.QuadPart) / 864000000000.0 - 109205.0;
 }
 
 bool ReadSettingFlag(HKEY root, const std::string &name, bool &value)

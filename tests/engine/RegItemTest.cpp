@@ -4,6 +4,7 @@
 #include "engine/fwClassesEx.h"
 #include "engine/fwCleanRep.h"
 #include "engine/fwExceptions.h"
+#include "platform/DayNumberU.h"
 #include "platform/DirectoryU.h"
 #include "platform/FileU.h"
 #include "platform/RegistryU.h"
@@ -263,7 +264,7 @@ TEST_F(RegItems, ExceptionsAndCleanedEntriesHideFindings)
 TEST_F(RegItems, CleanedEntriesFileKeepsThirtyFiveDays)
 {
     const std::string file = Folder + "cleanrep.xml";
-    const long today = long(std::floor(DaysNow()));
+    const long today = long(std::floor(DayNumberNow()));
     auto entry = [](const char *root, const char *name, long date) {
         return "    <reg root=\""s + root + "\" key=\"Software\\TovuTest\\RegItems\" name=\"" + name +
                "\" value=\"\" type=\"\" scan=\"exists\" fix=\"\" date=\"" + std::to_string(date) + "\" />\r\n";

@@ -1,4 +1,5 @@
 #include "RegSnapshot.h"
+#include "platform/DayNumberU.h"
 #include "platform/RegistryU.h"
 #include "shell/fwSettings.h"
 #include "shell/fwTranslate.h"
