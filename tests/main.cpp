@@ -4,11 +4,12 @@
 
 namespace {
 
-// GoogleTest's own printer also sends every failure and skip message to
-// OutputDebugString. Under Wine with the 32-bit half emulated that raises a
-// structured exception the emulation cannot deliver, and the test program
-// dies on its first failure or skip. This printer writes the same lines to
-// standard output only.
+// GoogleTest's own printer, replaced by one that flushes every line: with
+// standard output going to a file the C runtime holds it back until the
+// program ends, and the harness takes a program that writes nothing for
+// minutes for a hung one. It also keeps failure and skip messages away from
+// OutputDebugString, which under the older emulator of the build machine
+// raised an exception the emulation could not deliver.
 class Printer : public testing::EmptyTestEventListener {
     void OnTestProgramStart(const testing::UnitTest &u) override
     {
