@@ -11,12 +11,14 @@
 #include "engine/fwTools.h"
 
 #include "backup/fwBackup.h"
+#include "platform/HashU.h"
 #include "platform/RegistryU.h"
 #include "platform/SystemPathsU.h"
 
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
@@ -83,8 +85,12 @@ public:
 // One pass (one registry view) over the scan list.
 class TMissingWalk {
 public:
-    TMissingWalk(TfwItemsMissingFiles &owner, bool pass64, std::set<std::string, TCaseLess> &reported)
-        : S(owner), Pass64(pass64), Reported(reported)
+    // walked: on a 64-bit system, the keys whose values a pass has tested,
+    // by the hash of their kernel name; the 32-bit pass fills it (unsorted),
+    // the 64-bit pass reads it (sorted).
+    TMissingWalk(TfwItemsMissingFiles &owner, bool pass64, std::set<std::string, TCaseLess> &reported,
+                 std::vector<uint64_t> *walked)
+        : S(owner), Pass64(pass64), Reported(reported), Walked(walked)
     {
     }
 
@@ -101,14 +107,24 @@ public:
         }
         // One open per key: reading each value by name opened the key again
         // for its type and for its text.
-        std::vector<TRegValueData> values;
         std::vector<std::string> subkeys;
-        if (!RegReadKeyContents(root, key, values, subkeys)) return;
-        // The default value first, then the named ones.
-        for (const TRegValueData &v : values)
-            if (v.Name.empty()) TestValue(rootName, root, key, v);
-        for (const TRegValueData &v : values)
-            if (!v.Name.empty()) TestValue(rootName, root, key, v);
+        {
+            TRegKey k;
+            if (k.Open(root, key, KEY_READ) != ERROR_SUCCESS) return;
+            // The kernel's name of the key, asked for once per key where
+            // there are two views to tell apart.
+            const std::string kernel = Walked ? RegKeyKernelPath(k.Get()) : std::string();
+            if (!TestedInFirstPass(kernel)) {
+                std::vector<TRegValueData> values;
+                RegReadValues(k.Get(), values);
+                // The default value first, then the named ones.
+                for (const TRegValueData &v : values)
+                    if (v.Name.empty()) TestValue(rootName, root, key, kernel, v);
+                for (const TRegValueData &v : values)
+                    if (!v.Name.empty()) TestValue(rootName, root, key, kernel, v);
+            }
+            RegReadSubKeyNames(k.Get(), subkeys);
+        }
 
         const bool counted = depth == 0 || SameText(key, "SOFTWARE\\Classes");
         if (counted) {
@@ -132,6 +148,23 @@ private:
     TfwItemsMissingFiles &S;
     bool Pass64;
     std::set<std::string, TCaseLess> &Reported;
+    std::vector<uint64_t> *Walked;
+
+    // Most keys are the same physical key in both views. Their values are
+    // tested once: every test of a value gives the same answer in either
+    // view, and a value the first pass reported the second would drop as
+    // reported already. Their subkeys are still walked, as a subkey can be
+    // one of the keys the views keep apart.
+    bool TestedInFirstPass(const std::string &kernel)
+    {
+        if (!Walked || kernel.empty()) return false;
+        const uint64_t hash = NameHash64(kernel, false);
+        if (!Pass64) {
+            Walked->push_back(hash);
+            return false;
+        }
+        return std::binary_search(Walked->begin(), Walked->end(), hash);
+    }
 
     void WalkSpecials(const std::string &full, int depth)
     {
@@ -170,7 +203,9 @@ private:
         return IsOnFixedDrive(v);
     }
 
-    void TestValue(const std::string &rootName, HKEY root, const std::string &key, const TRegValueData &value)
+    // keyKernel: the kernel's name of the key, or empty when not known yet.
+    void TestValue(const std::string &rootName, HKEY root, const std::string &key, const std::string &keyKernel,
+                   const TRegValueData &value)
     {
         try {
             if (value.Type != REG_SZ && value.Type != REG_EXPAND_SZ) return;
@@ -182,9 +217,9 @@ private:
             // The same physical key can be reached through both views. The
             // second pass drops what the first reported before probing for
             // the file: the probes cost more than the key's name.
-            std::string kernel;
+            std::string kernel = keyKernel;
             if (Pass64) {
-                kernel = RegKeyKernelPath(root, key);
+                if (kernel.empty()) kernel = RegKeyKernelPath(root, key);
                 if (!kernel.empty() && Reported.count(rootName + "\\" + kernel + "\t" + name)) return;
             }
             std::string resolved;
@@ -195,7 +230,7 @@ private:
             std::wstring wide;
             if (RegReadStrW(root, key, name, wide) && lstrcmpiW(wide.c_str(), ToWide(raw).c_str()) != 0) return;
             if (!S.Main->ReportProgress(false)) return;
-            if (!Pass64) kernel = RegKeyKernelPath(root, key);
+            if (kernel.empty()) kernel = RegKeyKernelPath(root, key);
             if (!kernel.empty() && !Reported.insert(rootName + "\\" + kernel + "\t" + name).second) return;
 
             auto *item = new TfwMissingFileItem(&S);
@@ -229,10 +264,15 @@ void TfwItemsMissingFiles::Scan()
     Step = 0;
     Steps = int(ScanList.size()) * (is64 ? 2 : 1);
     std::set<std::string, TCaseLess> reported;
+    std::vector<uint64_t> walked;
     for (int pass = 0; pass < (is64 ? 2 : 1); ++pass) {
         const bool pass64 = pass == 1;
+        if (pass64) {
+            std::sort(walked.begin(), walked.end());
+            walked.erase(std::unique(walked.begin(), walked.end()), walked.end());
+        }
         TRegViewScope view(pass64, !pass64);
-        TMissingWalk walk(*this, pass64, reported);
+        TMissingWalk walk(*this, pass64, reported, is64 ? &walked : nullptr);
         for (const std::string &entry : ScanList) {
             HKEY root = nullptr;
             std::string key;

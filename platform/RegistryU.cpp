@@ -512,13 +512,9 @@ std::string TRegValueData::Text() const
     return text;
 }
 
-bool RegReadKeyContents(HKEY root, const std::string &key, std::vector<TRegValueData> &values,
-                        std::vector<std::string> &subKeys)
+void RegReadValues(HKEY openKey, std::vector<TRegValueData> &values)
 {
     values.clear();
-    subKeys.clear();
-    TRegKey k;
-    if (k.Open(root, key, KEY_READ) != ERROR_SUCCESS) return false;
     // Sizes that hold nearly every value; asking the key for its largest ones
     // first would cost another round trip to the registry on every key.
     std::vector<char> name(1024);
@@ -526,8 +522,8 @@ bool RegReadKeyContents(HKEY root, const std::string &key, std::vector<TRegValue
     for (DWORD index = 0;; ++index) {
         DWORD nameLen = 0, size = 0, type = 0;
         LONG r = ERROR_MORE_DATA;
-        // A value may have grown since the sizes were asked for (another
-        // process writing it).
+        // A value larger than the buffers, or one growing meanwhile (another
+        // process writing it), is read again with larger ones.
         for (int attempt = 0; attempt < 8 && r == ERROR_MORE_DATA; ++attempt) {
             if (attempt > 0) {
                 name.resize(16384);
@@ -535,14 +531,30 @@ bool RegReadKeyContents(HKEY root, const std::string &key, std::vector<TRegValue
             }
             nameLen = static_cast<DWORD>(name.size());
             size = static_cast<DWORD>(data.size());
-            r = RegEnumValueA(k.Get(), index, name.data(), &nameLen, nullptr, &type,
+            r = RegEnumValueA(openKey, index, name.data(), &nameLen, nullptr, &type,
                               reinterpret_cast<BYTE *>(data.data()), &size);
         }
         if (r == ERROR_MORE_DATA) continue;  // still growing: the rest still counts
         if (r != ERROR_SUCCESS) break;
         values.push_back({std::string(name.data(), nameLen), type, data.substr(0, size)});
     }
-    EnumOpenKeyNames(k.Get(), subKeys, EnumSubKeyAt);
+}
+
+void RegReadSubKeyNames(HKEY openKey, std::vector<std::string> &subKeys)
+{
+    subKeys.clear();
+    EnumOpenKeyNames(openKey, subKeys, EnumSubKeyAt);
+}
+
+bool RegReadKeyContents(HKEY root, const std::string &key, std::vector<TRegValueData> &values,
+                        std::vector<std::string> &subKeys)
+{
+    values.clear();
+    subKeys.clear();
+    TRegKey k;
+    if (k.Open(root, key, KEY_READ) != ERROR_SUCCESS) return false;
+    RegReadValues(k.Get(), values);
+    RegReadSubKeyNames(k.Get(), subKeys);
     return true;
 }
 

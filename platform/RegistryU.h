@@ -158,6 +158,9 @@ struct TRegValueData {
 // value, and the opens are what a registry walk spends its time on.
 bool RegReadKeyContents(HKEY root, const std::string &key, std::vector<TRegValueData> &values,
                         std::vector<std::string> &subKeys);
+// The same two lists of a key the caller has open (for reading).
+void RegReadValues(HKEY openKey, std::vector<TRegValueData> &values);
+void RegReadSubKeyNames(HKEY openKey, std::vector<std::string> &subKeys);
 
 // The kernel's name of an open key, e.g. "\REGISTRY\MACHINE\SOFTWARE\...";
 // shows which view a key really lives in. Empty on failure.
