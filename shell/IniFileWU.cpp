@@ -1,5 +1,7 @@
 #include "shell/IniFileWU.h"
 
+#include "platform/FileU.h"
+
 #include <windows.h>
 
 namespace {
@@ -29,6 +31,70 @@ bool IsNTFamily()
     return GetVersionExA(&vi) && vi.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
+// The private-profile functions read a file without a byte-order mark in the
+// ANSI code page and give an A caller the text converted back to it. A
+// single-byte code page gives back every byte as it was; a double-byte one
+// (Japanese, Chinese and Korean systems) turns UTF-8 sequences that are no
+// characters of it into other bytes, and every non-English text would come
+// out garbled. There the file is read here instead, by the same rules.
+bool ProfileKeepsBytes()
+{
+    CPINFO info;
+    return GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 1;
+}
+
+std::string TrimBlanks(const std::string &s)
+{
+    size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t");
+    return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+}
+
+bool SameAscii(const std::string &a, const std::string &b)
+{
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// The entries of the first section of that name, in file order: names and
+// values without surrounding blanks, a value without one pair of enclosing
+// quotes, as the private-profile functions give them.
+std::vector<std::pair<std::string, std::string>> FileSection(const std::string &fileName, const std::string &section)
+{
+    std::vector<std::pair<std::string, std::string>> out;
+    std::string text;
+    if (!ReadFileToString(fileName, text)) return out;
+    bool inSection = false, seen = false;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        line = TrimBlanks(line);
+        if (!line.empty() && line[0] == '[') {
+            if (inSection) break;
+            const size_t close = line.find(']');
+            inSection = !seen && close != std::string::npos && SameAscii(TrimBlanks(line.substr(1, close - 1)), section);
+            seen = seen || inSection;
+            continue;
+        }
+        const size_t eq = line.find('=');
+        if (!inSection || eq == std::string::npos) continue;
+        std::string value = TrimBlanks(line.substr(eq + 1));
+        if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
+            value = value.substr(1, value.size() - 2);
+        out.emplace_back(TrimBlanks(line.substr(0, eq)), value);
+    }
+    return out;
+}
+
 } // namespace
 
 TIniFileW::TIniFileW(const std::string &fileName) : Utf8(IsNTFamily()), FFileName(fileName) {}
@@ -38,6 +104,12 @@ std::wstring TIniFileW::ReadString(const std::wstring &section, const std::wstri
 {
     if (section.empty() || key.empty()) return {};
     const UINT cp = Utf8 ? CP_UTF8 : CP_ACP;
+    if (Utf8 && !ProfileKeepsBytes()) {
+        const std::string name = ToBytes(key, cp);
+        for (const auto &entry : FileSection(FFileName, ToBytes(section, cp)))
+            if (SameAscii(entry.first, name)) return FromBytes(entry.second.substr(0, 2047), cp);
+        return def;
+    }
     char buf[2048] = {};
     DWORD n = GetPrivateProfileStringA(ToBytes(section, cp).c_str(), ToBytes(key, cp).c_str(),
                                        ToBytes(def, cp).c_str(), buf, sizeof buf, FFileName.c_str());
@@ -46,6 +118,7 @@ std::wstring TIniFileW::ReadString(const std::wstring &section, const std::wstri
 
 std::vector<std::pair<std::string, std::string>> TIniFileW::ReadSectionValues(const std::string &section) const
 {
+    if (Utf8 && !ProfileKeepsBytes()) return FileSection(FFileName, section);
     std::vector<std::pair<std::string, std::string>> out;
     std::string buf(32768, '\0');
     DWORD n = GetPrivateProfileSectionA(section.c_str(), &buf[0], DWORD(buf.size()), FFileName.c_str());

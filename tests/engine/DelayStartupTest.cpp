@@ -28,6 +28,19 @@ namespace {
 
 const std::string kRun = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
+// A non-ASCII character the system's code page carries: "é", or where the
+// code page has none, a Japanese one whose second byte is a backslash.
+std::string NonAsciiText()
+{
+    for (const wchar_t *w : {L"\u00E9", L"\u8868"}) {
+        char buf[8];
+        BOOL usedDefault = FALSE;
+        int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w, 1, buf, sizeof buf, nullptr, &usedDefault);
+        if (n > 0 && !usedDefault) return std::string(buf, size_t(n));
+    }
+    return "?";
+}
+
 REGSAM View(bool is64)
 {
     if (!Is64BitOS()) return 0;
@@ -101,7 +114,7 @@ protected:
         machineValue_ = marker_ + "64";
         helperValue_ = marker_ + "Helper";
         regtest::PutRaw(HKEY_CURRENT_USER, View(false), kRun, userValue_, REG_SZ,
-                        "\"" + exe32_ + "\" /tray \"&\" caf\xE9" + '\0');
+                        "\"" + exe32_ + "\" /tray \"&\" caf" + NonAsciiText() + '\0');
         regtest::PutRaw(HKEY_LOCAL_MACHINE, View(true), kRun, machineValue_, REG_EXPAND_SZ,
                         "\"" + exe64_ + "\" -silent" + '\0');
         regtest::PutRaw(HKEY_CURRENT_USER, View(false), kRun, helperValue_, REG_SZ, helper_ + '\0');
@@ -248,7 +261,7 @@ TEST_F(DelayStartupShortcuts, ScanFixAndRestore)
     EXPECT_FALSE(run.IsShortcut);
     EXPECT_TRUE(run.IsUser);
     EXPECT_EQ(run.Name, userValue_);
-    EXPECT_EQ(run.Value, "\"" + exe32_ + "\" /tray \"&\" caf\xE9");
+    EXPECT_EQ(run.Value, "\"" + exe32_ + "\" /tray \"&\" caf" + NonAsciiText());
     EXPECT_FALSE(run.Is64);
     EXPECT_FALSE(run.Expand);
     EXPECT_EQ(run.App, "Zibblo Talk");

@@ -136,11 +136,11 @@ protected:
         }
         PutRaw(HKEY_CURRENT_USER, 0, vendor, "Multi", REG_MULTI_SZ, Sz(std::string(Gone) + "m.exe") + '\0');
         PutRaw(HKEY_CURRENT_USER, 0, vendor, "Bin", REG_BINARY, std::string(Gone) + "b.exe");
-        // A character the narrow code page cannot carry: the narrow text is not
-        // the stored path, so the value is left alone.
+        // Characters no narrow code page carries (Devanagari): the narrow text
+        // is not the stored path, so the value is left alone.
         {
             HKEY key;
-            std::wstring wide = L"C:\\TovuTestMissingGone\\\x4E2D\x6587.exe";
+            std::wstring wide = L"C:\\TovuTestMissingGone\\\x0915\x093F.exe";
             if (RegCreateKeyExA(HKEY_CURRENT_USER, vendor.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) ==
                 0) {
                 RegSetValueExW(key, L"Wide", 0, REG_SZ, reinterpret_cast<const BYTE *>(wide.c_str()),

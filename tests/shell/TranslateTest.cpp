@@ -1,6 +1,7 @@
 #include "platform/DirectoryU.h"
 #include "platform/FileU.h"
 #include "platform/RegistryU.h"
+#include "shell/IniFileWU.h"
 #include "shell/fwTranslate.h"
 
 #include <gtest/gtest.h>
@@ -79,6 +80,57 @@ TEST_F(Translation, TableIsExtractedOnceAndLookedUp)
     LoadTranslations();
     SetCurrentLanguage("en");
     EXPECT_EQ(Translate("AskSaveChanges", L"default"), L"Do you want to save changes?");
+}
+
+} // namespace
+
+namespace {
+
+// The table file is UTF-8. On a double-byte system the file is not read
+// through the private-profile functions (they would garble it); the results
+// must be the same as theirs on any system. The harness runs this suite under
+// the Japanese code page too.
+TEST(IniFileW, ReadsUtf8AsTheProfileFunctionsDo)
+{
+    char tmp[MAX_PATH];
+    GetTempPathA(MAX_PATH, tmp);
+    const std::string file = std::string(tmp) + "TovuIniTest.ini";
+    const std::string text = "[Other]\r\nkey=other\r\n"
+                             "[ Lang ]\r\n"
+                             "Name=\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\r\n"  // 日本語
+                             "  Padded  =  a b  \r\n"
+                             "Quoted=\"x=y\"\r\n"
+                             "Empty=\r\n"
+                             "NAME=second\r\n"
+                             "no equals sign\r\n"
+                             "[lang]\r\nLater=section\r\n";
+    HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(h, text.data(), DWORD(text.size()), &written, nullptr);
+    CloseHandle(h);
+
+    TIniFileW ini(file);
+    ASSERT_TRUE(ini.Utf8);
+    struct Case {
+        const wchar_t *section, *key, *expected;
+    } cases[] = {
+        {L"lang", L"name", L"\u65E5\u672C\u8A9E"},
+        {L"Lang", L"Padded", L"a b"},
+        {L"Lang", L"Quoted", L"x=y"},
+        {L"Lang", L"Empty", L""},
+        {L"Lang", L"Later", L"def"},  // only the first section of a name counts
+        {L"Lang", L"Missing", L"def"},
+        {L"Nowhere", L"Name", L"def"},
+        {L"Other", L"key", L"other"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(ini.ReadString(c.section, c.key, L"def"), c.expected) << c.section << "/" << c.key;
+    const auto entries = ini.ReadSectionValues("Lang");
+    ASSERT_EQ(entries.size(), 5u);
+    EXPECT_EQ(entries[0], std::make_pair(std::string("Name"), std::string("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E")));
+    EXPECT_EQ(entries[4], std::make_pair(std::string("NAME"), std::string("second")));
+    DeleteFileA(file.c_str());
 }
 
 } // namespace
