@@ -1,6 +1,6 @@
 #include "shell/IniFileWU.h"
 
-#include "platform/FileU.h"
+#include "platform/StreamU.h"
 
 #include <windows.h>
 
@@ -67,8 +67,12 @@ bool SameAscii(const std::string &a, const std::string &b)
 std::vector<std::pair<std::string, std::string>> FileSection(const std::string &fileName, const std::string &section)
 {
     std::vector<std::pair<std::string, std::string>> out;
+    // Every lookup reads the file; one that cannot be read must fail at once,
+    // as the private-profile functions do, not wait for it.
+    TFileReader reader;
+    reader.OpenTimeout = 0;
     std::string text;
-    if (!ReadFileToString(fileName, text)) return out;
+    if (!reader.Open(fileName) || !reader.ReadAll(text)) return out;
     bool inSection = false, seen = false;
     size_t at = 0;
     while (at < text.size()) {
