@@ -133,8 +133,8 @@ bool IsInstallerOwned(HKEY root, const std::string &key)
 {
     try {
         if (OSVersionClass() <= OSClassServer2003) return false;
-        return LowerPath(RegKeyOwner(root, key)) == "trustedinstaller" ||
-               RegKeyOwnerSid(root, key) == InstallerServiceSid;
+        const TKeyOwner owner = RegKeyOwnerOf(root, key);
+        return LowerPath(owner.Account) == "trustedinstaller" || owner.Sid == InstallerServiceSid;
     } catch (...) {
         return false;
     }

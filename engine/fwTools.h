@@ -19,8 +19,8 @@ std::string FormatOneDecimal(double value, char separator = 0);
 // Does the file a registry text refers to exist? The text may be a command
 // line, a quoted path, a path with variables, macros or a resource suffix, or
 // a bare program name, alone or with arguments (a command of the system's DLL
-// host counts when the library it names is found). Mode: 0 both views, 1 the 32-bit view, 2 the 64-bit
-// view (every mode is 1 on a 32-bit system). On true, path holds the resolved
+// host counts when the library it names is found). Mode: 0 both views, 1 the
+// 32-bit view, 2 the 64-bit view (every mode is 1 on a 32-bit system). On true, path holds the resolved
 // path in lower case (after a search-path hit: the cleaned text); on false it
 // holds whatever the last probe left. Nothing raises; redirection is always
 // restored.

@@ -194,43 +194,32 @@ bool RegGrantEveryone(HKEY root, const std::string &key)
     return RegSetKeySecurity(k.Get(), DACL_SECURITY_INFORMATION, updated.data()) == ERROR_SUCCESS;
 }
 
-namespace {
-
-// The key's owner; null on any failure. The owner lives in the descriptor.
-PSID KeyOwner(HKEY root, const std::string &key, TLocalFree &descriptor)
+TKeyOwner RegKeyOwnerOf(HKEY root, const std::string &key)
 {
-    if (!HasAccessLists()) return nullptr;
+    TKeyOwner out;
+    if (!HasAccessLists()) return out;
     TRegKey k;
-    if (k.Open(root, key, READ_CONTROL) != ERROR_SUCCESS) return nullptr;
+    if (k.Open(root, key, READ_CONTROL) != ERROR_SUCCESS) return out;
     PSID owner = nullptr;
-    if (GetSecurityInfo(k.Get(), SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
-                        &descriptor.p) != ERROR_SUCCESS)
-        return nullptr;
-    return owner;
-}
-
-} // namespace
-
-std::string RegKeyOwnerSid(HKEY root, const std::string &key)
-{
     TLocalFree descriptor;
-    PSID owner = KeyOwner(root, key, descriptor);
-    if (!owner) return {};
-    TLocalFree text;
+    if (GetSecurityInfo(k.Get(), SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        &descriptor.p) != ERROR_SUCCESS ||
+        !owner)
+        return out;
     char *sid = nullptr;
-    if (!ConvertSidToStringSidA(owner, &sid)) return {};
-    text.p = sid;
-    return sid;
+    if (ConvertSidToStringSidA(owner, &sid)) {
+        TLocalFree text;
+        text.p = sid;
+        out.Sid = sid;
+    }
+    char account[256], domain[256];
+    DWORD accountLen = sizeof account, domainLen = sizeof domain;
+    SID_NAME_USE use;
+    if (LookupAccountSidA(nullptr, owner, account, &accountLen, domain, &domainLen, &use)) out.Account = account;
+    return out;
 }
 
 std::string RegKeyOwner(HKEY root, const std::string &key)
 {
-    TLocalFree descriptor;
-    PSID owner = KeyOwner(root, key, descriptor);
-    if (!owner) return {};
-    char account[256], domain[256];
-    DWORD accountLen = sizeof account, domainLen = sizeof domain;
-    SID_NAME_USE use;
-    if (!LookupAccountSidA(nullptr, owner, account, &accountLen, domain, &domainLen, &use)) return {};
-    return account;
+    return RegKeyOwnerOf(root, key).Account;
 }

@@ -63,5 +63,10 @@ bool SetLowIntegrityLabel(HANDLE object);
 bool RegGrantEveryone(HKEY root, const std::string &key);
 // Account name (no domain) of the key's owner; empty on any failure.
 std::string RegKeyOwner(HKEY root, const std::string &key);
-// The owner's security identifier as text ("S-1-5-..."); empty on any failure.
-std::string RegKeyOwnerSid(HKEY root, const std::string &key);
+// The key's owner as its account name (no domain) and its security
+// identifier as text ("S-1-5-..."), from one query. The name is empty when the
+// system cannot name the account, both are empty on any other failure.
+struct TKeyOwner {
+    std::string Account, Sid;
+};
+TKeyOwner RegKeyOwnerOf(HKEY root, const std::string &key);

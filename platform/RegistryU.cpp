@@ -546,18 +546,6 @@ void RegReadSubKeyNames(HKEY openKey, std::vector<std::string> &subKeys)
     EnumOpenKeyNames(openKey, subKeys, EnumSubKeyAt);
 }
 
-bool RegReadKeyContents(HKEY root, const std::string &key, std::vector<TRegValueData> &values,
-                        std::vector<std::string> &subKeys)
-{
-    values.clear();
-    subKeys.clear();
-    TRegKey k;
-    if (k.Open(root, key, KEY_READ) != ERROR_SUCCESS) return false;
-    RegReadValues(k.Get(), values);
-    RegReadSubKeyNames(k.Get(), subKeys);
-    return true;
-}
-
 bool RegEnumValueNames(HKEY root, const std::string &key, std::string &names)
 {
     std::vector<std::string> list;

@@ -151,14 +151,11 @@ struct TRegValueData {
     std::string Text() const;
 };
 
-// What a walk of a tree needs from one key, through a single open: every
-// value with its type and bytes and every subkey name, in the order the system
-// returns them. False (both lists empty) when the key does not open for
-// reading. A walk that reads its values one at a time opens the key once per
-// value, and the opens are what a registry walk spends its time on.
-bool RegReadKeyContents(HKEY root, const std::string &key, std::vector<TRegValueData> &values,
-                        std::vector<std::string> &subKeys);
-// The same two lists of a key the caller has open (for reading).
+// What a walk of a tree needs from a key the caller has open for reading:
+// every value with its type and bytes, and every subkey name, in the order the
+// system returns them (each list is emptied first). A walk that reads its
+// values one at a time opens the key once per value, and the opens are what a
+// registry walk spends its time on.
 void RegReadValues(HKEY openKey, std::vector<TRegValueData> &values);
 void RegReadSubKeyNames(HKEY openKey, std::vector<std::string> &subKeys);
 

@@ -1,6 +1,7 @@
 #include "shell/IniFileWU.h"
 
 #include "platform/StreamU.h"
+#include "platform/TextU.h"
 
 #include <windows.h>
 
@@ -43,24 +44,6 @@ bool ProfileKeepsBytes()
     return GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 1;
 }
 
-std::string TrimBlanks(const std::string &s)
-{
-    size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t");
-    return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
-}
-
-bool SameAscii(const std::string &a, const std::string &b)
-{
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 // The entries of the first section of that name, in file order: names and
 // values without surrounding blanks, a value without one pair of enclosing
 // quotes, as the private-profile functions give them.
@@ -73,28 +56,26 @@ std::vector<std::pair<std::string, std::string>> FileSection(const std::string &
     reader.OpenTimeout = 0;
     std::string text;
     if (!reader.Open(fileName) || !reader.ReadAll(text)) return out;
-    bool inSection = false, seen = false;
+    bool inSection = false;
     size_t at = 0;
     while (at < text.size()) {
         size_t end = text.find('\n', at);
         if (end == std::string::npos) end = text.size();
         std::string line = text.substr(at, end - at);
         at = end + 1;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        line = TrimBlanks(line);
+        line = TrimA(line);
         if (!line.empty() && line[0] == '[') {
-            if (inSection) break;
+            if (inSection) break;  // only the first section of the name counts
             const size_t close = line.find(']');
-            inSection = !seen && close != std::string::npos && SameAscii(TrimBlanks(line.substr(1, close - 1)), section);
-            seen = seen || inSection;
+            inSection = close != std::string::npos && AsciiLower(TrimA(line.substr(1, close - 1))) == AsciiLower(section);
             continue;
         }
         const size_t eq = line.find('=');
         if (!inSection || eq == std::string::npos) continue;
-        std::string value = TrimBlanks(line.substr(eq + 1));
+        std::string value = TrimA(line.substr(eq + 1));
         if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
             value = value.substr(1, value.size() - 2);
-        out.emplace_back(TrimBlanks(line.substr(0, eq)), value);
+        out.emplace_back(TrimA(line.substr(0, eq)), value);
     }
     return out;
 }
@@ -109,9 +90,9 @@ std::wstring TIniFileW::ReadString(const std::wstring &section, const std::wstri
     if (section.empty() || key.empty()) return {};
     const UINT cp = Utf8 ? CP_UTF8 : CP_ACP;
     if (Utf8 && !ProfileKeepsBytes()) {
-        const std::string name = ToBytes(key, cp);
+        const std::string name = AsciiLower(ToBytes(key, cp));
         for (const auto &entry : FileSection(FFileName, ToBytes(section, cp)))
-            if (SameAscii(entry.first, name)) return FromBytes(entry.second.substr(0, 2047), cp);
+            if (AsciiLower(entry.first) == name) return FromBytes(entry.second.substr(0, 2047), cp);
         return def;
     }
     char buf[2048] = {};

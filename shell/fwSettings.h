@@ -81,7 +81,6 @@ bool WriteSettingNumber(HKEY root, const std::string &name, DWORD value);
 bool ReadSettingText(HKEY root, const std::string &name, std::string &value);
 bool WriteSettingText(HKEY root, const std::string &name, const std::string &value);
 
-
 // "Software\Tovu" unless a test moved it to a scratch key; an empty key puts
 // it back.
 std::string SettingsKeyPath();

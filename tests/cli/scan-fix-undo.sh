@@ -52,8 +52,8 @@ value_in() {
 
 groups=(--group int-boost --group delay-startup)
 rc=0; cmd scan --group win-boost "${groups[@]}" --json > "$work/scan.json" || rc=$?
-  [ "$rc" -eq 1 ] || fail "scan of planted problems exits $rc, not 1"
-  python3 - "$work/scan.json" <<'PY' || fail "scan"
+[ "$rc" -eq 1 ] || fail "scan of planted problems exits $rc, not 1"
+python3 - "$work/scan.json" <<'PY' || fail "scan"
 import json, sys
 d = json.load(open(sys.argv[1], encoding="utf-8"))
 groups = {g["id"]: g for c in d["categories"] for g in c["groups"]}

@@ -311,9 +311,14 @@ TEST_F(Registry, KeyContentsInOneReadKeepEveryByte)
     PutRaw(K, "bin", REG_BINARY, "\x01\x00\x02"s);
     ASSERT_TRUE(RegWriteStr(HKEY_CURRENT_USER, K + "\\sub", "", ""));
 
-    std::vector<TRegValueData> values;
-    std::vector<std::string> subKeys;
-    ASSERT_TRUE(RegReadKeyContents(HKEY_CURRENT_USER, K, values, subKeys));
+    std::vector<TRegValueData> values = {{"stale", REG_SZ, "x"}};
+    std::vector<std::string> subKeys = {"stale"};
+    {
+        TRegKey k;
+        ASSERT_EQ(k.Open(HKEY_CURRENT_USER, K, KEY_READ), ERROR_SUCCESS);
+        RegReadValues(k.Get(), values);
+        RegReadSubKeyNames(k.Get(), subKeys);
+    }
     std::map<std::string, TRegValueData> byName;
     for (const TRegValueData &v : values) byName[v.Name] = v;
     ASSERT_EQ(byName.size(), 4u);
@@ -326,7 +331,11 @@ TEST_F(Registry, KeyContentsInOneReadKeepEveryByte)
     EXPECT_EQ(byName["bin"].Data, "\x01\x00\x02"s);
     EXPECT_EQ(subKeys, std::vector<std::string>{"sub"});
 
-    EXPECT_FALSE(RegReadKeyContents(HKEY_CURRENT_USER, K + "\\missing", values, subKeys));
+    // A key without values or subkeys gives two empty lists.
+    TRegKey empty;
+    ASSERT_EQ(empty.Create(HKEY_CURRENT_USER, K + "\\empty", KEY_READ), ERROR_SUCCESS);
+    RegReadValues(empty.Get(), values);
+    RegReadSubKeyNames(empty.Get(), subKeys);
     EXPECT_TRUE(values.empty() && subKeys.empty());
 }
 
