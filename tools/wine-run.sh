@@ -45,10 +45,12 @@ xvfb_alive() {
 if [ -z "${DISPLAY:-}" ]; then
   disp=97
   if ! xvfb_alive $disp; then
-    (flock 9
+    (flock -w 120 9 || { echo "wine-run: the display's lock was not released in 120 s" >&2; exit 3; }
      if ! xvfb_alive $disp; then
        rm -f /tmp/.X11-unix/X$disp /tmp/.X$disp-lock
-       setsid Xvfb :$disp -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 < /dev/null &
+       # The server must not inherit the lock: it would hold it for its whole
+       # life, and a run that found no display yet would wait for ever.
+       setsid Xvfb :$disp -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 < /dev/null 9>&- &
        for _ in $(seq 1 100); do xvfb_alive $disp && break; sleep 0.1; done
      fi) 9>/tmp/tovu-xvfb.lock
   fi
@@ -59,11 +61,13 @@ cache=${TOVU_WINE_CACHE:-/var/tmp/tovu-wine}
 pristine=$cache/win$arch
 mkdir -p "$cache"
 (
-  flock 9
+  flock -w 900 9 || { echo "wine-run: another run has been creating the prefix for 900 s" >&2; exit 3; }
   if [ ! -f "$pristine/.tovu-ready" ]; then
     rm -rf "$pristine"
-    WINEPREFIX=$pristine wineboot -i >/dev/null 2>&1 || true
-    WINEPREFIX=$pristine wineserver -w || true
+    # Neither the boot nor its server may inherit the lock (see the display).
+    echo "wine-run: creating the $arch-bit prefix $pristine" >&2
+    WINEPREFIX=$pristine timeout 600 wineboot -i >/dev/null 2>&1 9>&- || true
+    WINEPREFIX=$pristine timeout 120 wineserver -w 9>&- || WINEPREFIX=$pristine wineserver -k 9>&- || true
     rm -f "$pristine/dosdevices/z:"
     [ -d "$pristine/drive_c/windows" ] || { echo "wine-run: prefix creation failed" >&2; exit 3; }
     touch "$pristine/.tovu-ready"
@@ -72,7 +76,7 @@ mkdir -p "$cache"
 
 export WINEPREFIX="$build/${TOVU_PREFIX:-wine$arch}"
 (
-  flock 9
+  flock -w 300 9 || { echo "wine-run: another run has been copying the prefix for 300 s" >&2; exit 3; }
   if [ ! -f "$WINEPREFIX/.tovu-ready" ]; then
     rm -rf "$WINEPREFIX"
     cp -a "$pristine" "$WINEPREFIX"
@@ -115,10 +119,11 @@ if [ -t 1 ]; then exec wine "$winpath" "$@"; fi
 # "qemu: uncaught target signal 11"; a crash of our own code ends with a
 # Windows status instead, the debugger being off) or leave a process waiting
 # for ever. Both were seen under qemu 7.2, neither yet under 10.0; a run that
-# ends so, or that writes nothing for TOVU_STALL_SECONDS (default 300; every
+# ends so, or that writes nothing for TOVU_STALL_SECONDS (default 150; every
 # test prints each test's start and end, the console front-end its progress),
 # is ended with the prefix's processes and run again, three runs at most.
-stall=${TOVU_STALL_SECONDS:-300}
+# Three stalls must fit in the test's time limit with room to report them.
+stall=${TOVU_STALL_SECONDS:-150}
 out=$(mktemp "${TMPDIR:-/tmp}/tovu-run.XXXXXX")
 err=$(mktemp "${TMPDIR:-/tmp}/tovu-run.XXXXXX")
 trap 'rm -f "$out" "$err"' EXIT
@@ -133,8 +138,9 @@ for attempt in 1 2 3; do
     if [ "$now" = "$seen" ]; then idle=$((idle + 1)); else idle=0; seen=$now; fi
     if [ "$idle" -ge "$stall" ]; then
       stalled=1
+      echo "wine-run: no output for $stall s (attempt $attempt); ending the prefix's processes" >&2
       kill -9 "$pid" 2>/dev/null || true
-      wineserver -k 2>/dev/null || true
+      timeout 60 wineserver -k 2>/dev/null || true
       break
     fi
   done
@@ -146,7 +152,7 @@ for attempt in 1 2 3; do
   fi
   {
     if [ "$stalled" -eq 1 ]; then
-      echo "wine-run: no output for $stall s (attempt $attempt); what it wrote before:"
+      echo "wine-run: what the stalled run wrote:"
     else
       echo "wine-run: the emulator crashed (attempt $attempt); what the program wrote before:"
     fi
