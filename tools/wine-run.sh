@@ -99,14 +99,18 @@ case "$prog" in
 esac
 
 # Keep the server (and the system processes it starts) alive between runs.
-wineserver -p60 >/dev/null 2>&1 || true
+timeout 60 wineserver -p60 >/dev/null 2>&1 || true
 cd "$build"
 
 # TOVU_WINVER (winxp, win7, ...): the Windows version the program is shown.
 # Wine keeps it per program name in the prefix, so give such a program a name
 # no other run uses.
+# Like every run here it may stall (see the watchdog below): bounded, tried twice.
 if [ -n "${TOVU_WINVER:-}" ]; then
-  wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$prog")" /v Version /d "$TOVU_WINVER" /f >/dev/null 2>&1 ||
+  set_version() {
+    timeout 150 wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$prog")" /v Version /d "$TOVU_WINVER" /f >/dev/null 2>&1
+  }
+  set_version || { timeout 60 wineserver -k 2>/dev/null || true; set_version; } ||
     { echo "wine-run: cannot set the Windows version $TOVU_WINVER" >&2; exit 3; }
 fi
 
