@@ -57,6 +57,10 @@ if [ -z "${DISPLAY:-}" ]; then
   export DISPLAY=:$disp
 fi
 
+# Ends the current prefix's processes; used where a run stalled. The lock of a
+# block it may run in is not handed on (see the display).
+end_server() { timeout 60 wineserver -k 2>/dev/null 9>&- || true; }
+
 cache=${TOVU_WINE_CACHE:-/var/tmp/tovu-wine}
 pristine=$cache/win$arch
 mkdir -p "$cache"
@@ -67,7 +71,7 @@ mkdir -p "$cache"
     # Neither the boot nor its server may inherit the lock (see the display).
     echo "wine-run: creating the $arch-bit prefix $pristine" >&2
     WINEPREFIX=$pristine timeout 600 wineboot -i >/dev/null 2>&1 9>&- || true
-    WINEPREFIX=$pristine timeout 120 wineserver -w 9>&- || WINEPREFIX=$pristine wineserver -k 9>&- || true
+    WINEPREFIX=$pristine timeout 120 wineserver -w 9>&- || WINEPREFIX=$pristine end_server
     rm -f "$pristine/dosdevices/z:"
     [ -d "$pristine/drive_c/windows" ] || { echo "wine-run: prefix creation failed" >&2; exit 3; }
     touch "$pristine/.tovu-ready"
@@ -104,13 +108,13 @@ cd "$build"
 
 # TOVU_WINVER (winxp, win7, ...): the Windows version the program is shown.
 # Wine keeps it per program name in the prefix, so give such a program a name
-# no other run uses.
-# Like every run here it may stall (see the watchdog below): bounded, tried twice.
+# no other run uses. Like every run here it may stall (see the watchdog below):
+# bounded, tried twice.
 if [ -n "${TOVU_WINVER:-}" ]; then
   set_version() {
     timeout 150 wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$prog")" /v Version /d "$TOVU_WINVER" /f >/dev/null 2>&1
   }
-  set_version || { timeout 60 wineserver -k 2>/dev/null || true; set_version; } ||
+  set_version || { end_server; set_version; } ||
     { echo "wine-run: cannot set the Windows version $TOVU_WINVER" >&2; exit 3; }
 fi
 
@@ -144,7 +148,7 @@ for attempt in 1 2 3; do
       stalled=1
       echo "wine-run: no output for $stall s (attempt $attempt); ending the prefix's processes" >&2
       kill -9 "$pid" 2>/dev/null || true
-      timeout 60 wineserver -k 2>/dev/null || true
+      end_server
       break
     fi
   done
