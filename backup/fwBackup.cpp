@@ -1,5 +1,7 @@
 #include "backup/fwBackup.h"
 
+#include "config/fwCommon.h"
+
 #include "platform/DayNumberU.h"
 #include "platform/TextU.h"
 
@@ -342,10 +344,7 @@ void SetCleanReportHook(TfwCleanReportAdd add, TfwCleanReportSave save)
 std::string BackupDocumentsFolder()
 {
     if (!FolderOverride.empty()) return FolderOverride;
-    std::string base = CommonAppDataDir();
-    if (base.empty()) return {};
-    if (base.back() != '\\') base += '\\';
-    return base + "Tovu\\Backup\\";
+    return BackupFolder();
 }
 
 void SetBackupDocumentsFolder(const std::string &folder)

@@ -22,9 +22,9 @@
 #include "engine/fwTools.h"
 #include "platform/RegistryU.h"
 #include "platform/ThreadU.h"
-#include "shell/fwSettings.h"
-#include "shell/fwTranslate.h"
-#include "tray/fwStartup.h"
+#include "config/fwSettings.h"
+#include "config/fwTranslate.h"
+#include "startup/fwStartup.h"
 
 #include <windows.h>
 

@@ -7,7 +7,7 @@
 #include "backup/fwBackup.h"
 #include "backup/fwRestorePoint.h"
 #include "engine/fwCleanRep.h"
-#include "shell/fwTranslate.h"
+#include "config/fwTranslate.h"
 #include "platform/SystemPathsU.h"
 #include "platform/XMLU.h"
 

@@ -6,7 +6,7 @@
 #include "engine/fwClasses.h"
 #include "engine/fwScanners.h"
 #include "engine/fwTools.h"
-#include "tray/fwStartup.h"
+#include "startup/fwStartup.h"
 
 #include <windows.h>
 

@@ -7,7 +7,7 @@
 #include "platform/FileU.h"
 #include "platform/StreamU.h"
 #include "platform/XMLU.h"
-#include "shell/fwCommon.h"
+#include "config/fwCommon.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "platform/ShortcutU.h"
 #include "platform/SystemPathsU.h"
 #include "platform/SystemPathsUtilsU.h"
-#include "shell/fwSettings.h"
+#include "config/fwSettings.h"
 
 #include <windows.h>
 

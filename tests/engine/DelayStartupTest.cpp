@@ -10,8 +10,8 @@
 #include "platform/FileU.h"
 #include "platform/SystemPathsU.h"
 #include "platform/XMLU.h"
-#include "shell/fwCommon.h"
-#include "shell/fwSettings.h"
+#include "config/fwCommon.h"
+#include "config/fwSettings.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

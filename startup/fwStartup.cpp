@@ -1,11 +1,11 @@
-#include "tray/fwStartup.h"
+#include "startup/fwStartup.h"
 
 #include "platform/DirectoryU.h"
 #include "platform/FileU.h"
 #include "platform/RegistryU.h"
 #include "platform/SystemPathsU.h"
 #include "platform/XMLU.h"
-#include "shell/fwCommon.h"
+#include "config/fwCommon.h"
 
 #include <shellapi.h>
 

@@ -1,8 +1,8 @@
 #include "platform/DirectoryU.h"
 #include "platform/FileU.h"
 #include "platform/RegistryU.h"
-#include "shell/IniFileWU.h"
-#include "shell/fwTranslate.h"
+#include "config/IniFileWU.h"
+#include "config/fwTranslate.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

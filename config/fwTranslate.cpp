@@ -1,13 +1,13 @@
-#include "shell/fwTranslate.h"
+#include "config/fwTranslate.h"
 
 #include "platform/DirectoryU.h"
 #include "platform/FileResourceU.h"
 #include "platform/FileU.h"
 #include "platform/FileVersionU.h"
 #include "platform/RegistryU.h"
-#include "shell/IniFileWU.h"
-#include "shell/fwCommon.h"
-#include "shell/fwSettings.h"
+#include "config/IniFileWU.h"
+#include "config/fwCommon.h"
+#include "config/fwSettings.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "shell/fwCommon.h"
+#include "config/fwCommon.h"
 
 #include "platform/SystemPathsU.h"
 

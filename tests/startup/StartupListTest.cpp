@@ -2,13 +2,13 @@
 // real list files, Run keys and Startup folders of the prefix. Whatever the
 // prefix held there before is put back afterwards; names planted by a test
 // carry a marker unique to the run.
-#include "tray/fwStartup.h"
+#include "startup/fwStartup.h"
 
 #include "RegSnapshot.h"
 #include "platform/DirectoryU.h"
 #include "platform/FileU.h"
 #include "platform/SystemPathsU.h"
-#include "shell/fwCommon.h"
+#include "config/fwCommon.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -1,8 +1,8 @@
 #include "RegSnapshot.h"
 #include "platform/DayNumberU.h"
 #include "platform/RegistryU.h"
-#include "shell/fwSettings.h"
-#include "shell/fwTranslate.h"
+#include "config/fwSettings.h"
+#include "config/fwTranslate.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

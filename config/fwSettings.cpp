@@ -1,10 +1,10 @@
-#include "shell/fwSettings.h"
+#include "config/fwSettings.h"
 
 #include "platform/DayNumberU.h"
 #include "platform/FileResourceU.h"
 #include "platform/RegistryU.h"
 #include "platform/ShellU.h"
-#include "shell/fwTranslate.h"
+#include "config/fwTranslate.h"
 
 #include <cmath>
 #include <cstdio>

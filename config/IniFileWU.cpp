@@ -1,4 +1,4 @@
-#include "shell/IniFileWU.h"
+#include "config/IniFileWU.h"
 
 #include "platform/StreamU.h"
 #include "platform/TextU.h"
