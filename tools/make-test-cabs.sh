@@ -24,3 +24,5 @@ gcab -c -z ../several.cab alpha.txt big.log noise.bin
 gcab -c -z ../folders.cab alpha.txt sub/tool.exe sub/deep/note.txt
 gcab -c ../empty.cab empty.dat
 gcab -c ../victim.cab aaaaaaaaaaaaaaaaaaaaaaaa.txt
+# Digests by the host's own tool, to check ours against.
+cd "$out" && sha256sum -- *.cab src/big.log > SHA256SUMS
