@@ -8,6 +8,7 @@
 #include "platform/RegistryU.h"
 #include "platform/ShellU.h"
 #include "platform/SystemPathsU.h"
+#include "platform/TextU.h"
 
 #include <objbase.h>
 
@@ -20,15 +21,6 @@ std::string WithSlash(std::string s)
 {
     if (!s.empty() && s.back() != '\\') s += '\\';
     return s;
-}
-
-std::wstring Wide(const std::string &s)
-{
-    if (s.empty()) return {};
-    int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(n > 0 ? n : 0, L'\0');
-    if (n > 0) MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
-    return w;
 }
 
 std::string Below(const std::string &base, const char *name)
@@ -154,7 +146,7 @@ bool StartTrayProgram()
 {
     const std::string tray = TrayExePath();
     if (tray.empty() || !FileExists(tray)) return false;
-    const std::wstring wide = Wide(tray);
+    const std::wstring wide = AnsiToWide(tray);
     return RunAsDesktopUser(wide, L"\"" + wide + L"\"");
 }
 
