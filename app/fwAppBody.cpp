@@ -170,6 +170,10 @@ int InteractiveRole(const std::vector<std::string> &args, TMainWindowRunner runM
     }
     const TElevationRelaunch relaunch = ElevationRelaunchFor(IsElevated(), args);
     if (relaunch.Relaunch) {
+        // Let go first: an elevation granted without a prompt can start the
+        // new process before this one has ended, and it would then find the
+        // mutex held and end too.
+        app.Release();
         RelaunchElevated(relaunch.Parameters);
         return 0;
     }
@@ -188,6 +192,7 @@ int InteractiveRole(const std::vector<std::string> &args, TMainWindowRunner runM
 } // namespace
 
 bool ScanNow() { return ScanNowFlag; }
+bool RestartWaiting() { return ShellOpen(MainExePath(), "/WAIT"); }
 void SetUpdateReady() { UpdateReadyFlag = true; }
 bool UpdateReady() { return UpdateReadyFlag; }
 

@@ -22,6 +22,11 @@ bool ScanNow();
 void SetUpdateReady();
 bool UpdateReady();
 
+// Starts the main executable with the single argument "/WAIT"; the caller
+// then ends its message loop, and the new process continues once this one
+// has released the single-instance mutex. True when started.
+bool RestartWaiting();
+
 // The decisions of the dispatch, apart from the processes they start.
 enum class TAppRole { Install, Uninstall, Stop, CompleteUpdate, Interactive };
 

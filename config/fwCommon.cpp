@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -198,10 +199,30 @@ bool SwapInNewFile(const std::string &path)
     return swapped;
 }
 
-bool CompleteUpdateOnExit()
+bool CompleteUpdateOnExit() { return CompleteUpdateOnExitIn(ProgramFolder()); }
+
+bool CompleteUpdateOnExitIn(const std::string &programFolder)
 {
-    const std::string fresh = WithExtension(MainExePath(), ".new");
-    return ShellOpen(FileExists(fresh) ? fresh : MainExePath(), "/completeupdate");
+    if (programFolder.empty()) return false;
+    const std::string main = programFolder + MainExeName;
+    const std::string fresh = WithExtension(main, ".new");
+    if (!FileExists(fresh)) return ShellOpen(main, "/completeupdate");
+    // The shell starts programs by their extension and has none for ".new";
+    // the system starts an executable under any name.
+    std::string line = "\"" + fresh + "\" /completeupdate";
+    std::vector<char> buffer(line.begin(), line.end());
+    buffer.push_back('\0');
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(fresh.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, programFolder.c_str(),
+                        &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
 }
 
 std::string MakeInstallationId()
