@@ -1,4 +1,5 @@
 #include "platform/SystemPathsU.h"
+#include "platform/TextU.h"
 
 #include "platform/RegistryU.h"
 
@@ -146,10 +147,8 @@ std::string ShellOrRegistry(int csidl, HKEY root, const char *valueName)
 
 std::string ShellParsedLongPath(const std::string &path)
 {
-    int n = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
-    if (n <= 0) return {};
-    std::wstring wide(n, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), n);
+    std::wstring wide = AnsiToWide(path.c_str());
+    if (wide.empty()) return {};
     IShellFolder *desktop = nullptr;
     if (FAILED(SHGetDesktopFolder(&desktop)) || !desktop) return {};
     std::string result;
@@ -400,14 +399,8 @@ std::string AllUsersDocumentsDir()
         if (!Fns().GetKnownFolderPath) return std::string();
         PWSTR wide = nullptr;
         std::string path;
-        if (SUCCEEDED(Fns().GetKnownFolderPath(PublicDocumentsId, 0, nullptr, &wide)) && wide) {
-            int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-            if (n > 1) {
-                path.resize(n);
-                WideCharToMultiByte(CP_ACP, 0, wide, -1, path.data(), n, nullptr, nullptr);
-                path.resize(n - 1);
-            }
-        }
+        if (SUCCEEDED(Fns().GetKnownFolderPath(PublicDocumentsId, 0, nullptr, &wide)) && wide)
+            path = WideToAnsi(wide);
         CoTaskMemFree(wide);
         return path;
     });
