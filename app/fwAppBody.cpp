@@ -1,5 +1,7 @@
 #include "app/fwAppBody.h"
 
+#include "app/fwUpdate.h"
+
 #include "config/fwCommon.h"
 #include "config/fwNames.h"
 #include "config/fwSettings.h"
@@ -23,7 +25,6 @@
 namespace {
 
 std::atomic<bool> ScanNowFlag{false};
-std::atomic<bool> UpdateReadyFlag{false};
 
 const std::string &ArgAt(const std::vector<std::string> &args, size_t i)
 {
@@ -193,8 +194,9 @@ int InteractiveRole(const std::vector<std::string> &args, TMainWindowRunner runM
 
 bool ScanNow() { return ScanNowFlag; }
 bool RestartWaiting() { return ShellOpen(MainExePath(), "/WAIT"); }
-void SetUpdateReady() { UpdateReadyFlag = true; }
-bool UpdateReady() { return UpdateReadyFlag; }
+// The flag itself belongs to the updater, which sets it when it had to leave
+// a file as ".new".
+void SetUpdateReady() { SetUpdateReady(true); }
 
 std::vector<std::string> CommandLineArguments(const std::string &commandLine)
 {
