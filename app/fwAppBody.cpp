@@ -44,7 +44,8 @@ using TReportDone = std::function<bool()>;
 
 TReportDone StartReport(const std::string &action)
 {
-    (void)action;
+    const std::string address = ReportAddress(action);
+    (void)address;
     return [] { return true; };
 }
 
@@ -191,6 +192,16 @@ int InteractiveRole(const std::vector<std::string> &args, TMainWindowRunner runM
 }
 
 } // namespace
+
+std::string ReportAddress(const std::string &action)
+{
+    std::string address = Settings().ReportUrl;
+    const std::string placeholder = "%ACTION%";
+    for (size_t at = AsciiUpper(address).find(placeholder); at != std::string::npos;
+         at = AsciiUpper(address).find(placeholder, at + action.size()))
+        address.replace(at, placeholder.size(), action);
+    return address;
+}
 
 bool ScanNow() { return ScanNowFlag; }
 bool RestartWaiting() { return ShellOpen(MainExePath(), "/WAIT"); }

@@ -27,6 +27,10 @@ bool UpdateReady();
 // has released the single-instance mutex. True when started.
 bool RestartWaiting();
 
+// The address of the install ("INTOVU") or uninstall ("UNTOVU") report: the
+// configuration's "LI_URL" with every "%ACTION%" (any case) replaced.
+std::string ReportAddress(const std::string &action);
+
 // The decisions of the dispatch, apart from the processes they start.
 enum class TAppRole { Install, Uninstall, Stop, CompleteUpdate, Interactive };
 

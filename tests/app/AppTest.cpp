@@ -291,6 +291,13 @@ TEST(Dispatch, ElevationRelaunch)
 
 TEST(Dispatch, NamesAndIdentifier)
 {
+    const TSettings saved = Settings();
+    TSettings settings = saved;
+    settings.ReportUrl = "https://127.0.0.1/r?action=%Action%&again=%ACTION%&cr=%CU%";
+    SetSettings(settings);
+    EXPECT_EQ(ReportAddress("UNTOVU"), "https://127.0.0.1/r?action=UNTOVU&again=UNTOVU&cr=%CU%");
+    SetSettings(saved);
+
     EXPECT_EQ(WithExtension("C:\\a.b\\Tovu.exe", ".old"), "C:\\a.b\\Tovu.old");
     EXPECT_EQ(WithExtension("C:\\a.b\\Tovu", ".new"), "C:\\a.b\\Tovu.new");
     const std::string a = MakeInstallationId(), b = MakeInstallationId();
