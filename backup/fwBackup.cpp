@@ -27,30 +27,13 @@ std::string Attr(const char *name, const std::string &value)
     return std::string(" ") + name + "=\"" + value + "\"";
 }
 
-std::string WideToUtf8(const std::wstring &text)
-{
-    if (text.empty()) return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string s(n > 0 ? n : 0, '\0');
-    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), &s[0], n, nullptr, nullptr);
-    return s;
-}
-
 // The documents carry UTF-8; a date written by hand in the system code page
 // still reads.
 std::wstring DocumentTextToWide(const std::string &text)
 {
-    if (text.empty()) return {};
-    UINT cp = CP_UTF8;
-    int n = MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), nullptr, 0);
-    if (n <= 0) {
-        cp = CP_ACP;
-        n = MultiByteToWideChar(cp, 0, text.data(), int(text.size()), nullptr, 0);
-    }
-    if (n <= 0) return {};
-    std::wstring w(n, L'\0');
-    MultiByteToWideChar(cp, 0, text.data(), int(text.size()), &w[0], n);
-    return w;
+    std::wstring w;
+    if (StrictUtf8ToWide(text, w)) return w;
+    return AnsiToWide(text);
 }
 
 // The time stamp of "fix_yyyymmdd_hhnnss[_n].xml" / "boost_...". A suffix n,
