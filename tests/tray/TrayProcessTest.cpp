@@ -140,7 +140,8 @@ void Screenshot(HWND window, const std::string &name)
     std::string command = "\"" + script + "\" " + name + " " + std::to_string(r.right + margin - left) + "x" +
                           std::to_string(r.bottom + margin - top) + "+" + std::to_string(left) + "+" +
                           std::to_string(top);
-    STARTUPINFOA si = {sizeof si};
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessA(script.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
         ADD_FAILURE() << "no screenshot " << name << ": " << GetLastError();
@@ -231,7 +232,8 @@ public:
     explicit TTrayProcess(const std::string &exe)
     {
         std::string command = "\"" + exe + "\" /startup";
-        STARTUPINFOA si = {sizeof si};
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
         started_ = CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_);
     }
     ~TTrayProcess()
@@ -466,7 +468,9 @@ TEST_F(TrayProcess, ExitQuestionNoKeepsRunningYesEnds)
             if (answer == IDNO) Screenshot(box, std::string("tray-exit-") + language);
             SendMessageA(GetDlgItem(box, answer), BM_CLICK, 0, 0);
             ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 20000));
-            if (answer == IDNO) EXPECT_FALSE(tray.Ended(1000));
+            if (answer == IDNO) {
+                EXPECT_FALSE(tray.Ended(1000));
+            }
         }
         EXPECT_TRUE(tray.Ended(30000));
     }
