@@ -590,18 +590,18 @@ struct TControlRow {
     int X, Y, W, H;
 };
 
-// Room for the longer German and Japanese texts: captions get a third of the
-// width, values the rest.
+// Room for the longer German and Japanese texts: the estimate gets two lines,
+// captions a third of the width and values the rest.
 const TControlRow Layout[] = {
     {IdIcon, L"STATIC", nullptr, L"", SS_ICON, 16, 16, 32, 32},
-    {IdAction, L"STATIC", "UpdateDownloading", L"Downloading updates...", SS_LEFT | SS_NOPREFIX, 64, 18, 384, 20},
-    {IdBar, PROGRESS_CLASSW, nullptr, L"", 0, 64, 46, 384, 18},
-    {IdTimeCaption, L"STATIC", "FormUpdate_LabelTimeLeft", L"Estimated time left:", SS_LEFT, 64, 78, 150, 18},
-    {IdTime, L"STATIC", nullptr, L"-", SS_LEFT | SS_NOPREFIX, 220, 78, 228, 18},
-    {IdRateCaption, L"STATIC", "FormUpdate_LabelRate", L"Transfer rate:", SS_LEFT, 64, 100, 150, 18},
-    {IdRate, L"STATIC", nullptr, L"-", SS_LEFT | SS_NOPREFIX, 220, 100, 228, 18},
-    {IdIndex, L"STATIC", nullptr, L"0/0", SS_LEFT | SS_NOPREFIX, 64, 150, 120, 18},
-    {IDCANCEL, L"BUTTON", "FormUpdate_ButtonCancel", L"Cancel", BS_PUSHBUTTON | WS_TABSTOP, 348, 144, 100, 28},
+    {IdAction, L"STATIC", "UpdateDownloading", L"Downloading updates...", SS_LEFT | SS_NOPREFIX, 64, 16, 384, 20},
+    {IdBar, PROGRESS_CLASSW, nullptr, L"", 0, 64, 42, 384, 18},
+    {IdTimeCaption, L"STATIC", "FormUpdate_LabelTimeLeft", L"Estimated time left:", SS_LEFT, 64, 72, 136, 18},
+    {IdTime, L"STATIC", nullptr, L"-", SS_LEFT | SS_NOPREFIX, 204, 72, 244, 34},
+    {IdRateCaption, L"STATIC", "FormUpdate_LabelRate", L"Transfer rate:", SS_LEFT, 64, 110, 136, 18},
+    {IdRate, L"STATIC", nullptr, L"-", SS_LEFT | SS_NOPREFIX, 204, 110, 244, 18},
+    {IdIndex, L"STATIC", nullptr, L"0/0", SS_LEFT | SS_NOPREFIX, 64, 152, 120, 18},
+    {IDCANCEL, L"BUTTON", "FormUpdate_ButtonCancel", L"Cancel", BS_PUSHBUTTON | WS_TABSTOP, 348, 146, 100, 28},
 };
 
 WNDPROC ButtonProc = nullptr;
