@@ -18,6 +18,7 @@ struct DynamicFns {
     BOOL(WINAPI *DisableRedirection)(PVOID *) = nullptr;
     BOOL(WINAPI *RevertRedirection)(PVOID) = nullptr;
     HRESULT(WINAPI *GetKnownFolderPath)(const GUID &, DWORD, HANDLE, PWSTR *) = nullptr;
+    UINT(WINAPI *GetSystemWow64Directory)(LPSTR, UINT) = nullptr;
 };
 
 template <typename T>
@@ -34,6 +35,7 @@ const DynamicFns &Fns()
         Bind(f.IsWow64Process, kernel, "IsWow64Process");
         Bind(f.DisableRedirection, kernel, "Wow64DisableWow64FsRedirection");
         Bind(f.RevertRedirection, kernel, "Wow64RevertWow64FsRedirection");
+        Bind(f.GetSystemWow64Directory, kernel, "GetSystemWow64DirectoryA");
         // Kept loaded for the life of the process, like the pointer.
         Bind(f.GetKnownFolderPath, LoadLibraryA("shell32.dll"), "SHGetKnownFolderPath");
         return f;
@@ -259,7 +261,10 @@ std::string SystemDir()
 std::string SystemDir32()
 {
     static FolderSlot slot;
-    return slot.Get([] { return Is64BitOS() ? ApiString(GetSystemWow64DirectoryA) : SystemDir(); });
+    return slot.Get([] {
+        if (!Is64BitOS() || !Fns().GetSystemWow64Directory) return SystemDir();
+        return ApiString(Fns().GetSystemWow64Directory);
+    });
 }
 
 std::string SystemDir64()
