@@ -1,5 +1,6 @@
 #include "app/fwUpdate.h"
 
+#include "app/fwAppBody.h"
 #include "backup/ArchiveU.h"
 #include "config/fwCommon.h"
 #include "config/fwNames.h"
@@ -30,7 +31,6 @@ namespace {
 
 std::mutex PlacesLock;
 std::string TestProgramFolder, TestUpdateFolder;
-std::atomic<bool> Ready{false};
 std::atomic<HWND> OwnerWindow{nullptr};
 // One update at a time. The window alone cannot tell: a silent update runs
 // with it hidden.
@@ -141,8 +141,7 @@ void RestartTrayProgram()
         Sleep(100);
     }
     Sleep(1000);
-    const std::string tray = ProgramPlace() + TrayExeName;
-    if (FileExists(tray)) RunAsDesktopUser(Wide(tray), L"\"" + Wide(tray) + L"\"");
+    StartTrayProgram();
 }
 
 // ---- the check --------------------------------------------------------------
@@ -261,9 +260,6 @@ bool DownloadMatches(const std::string &path, const TUpdateFile &file)
     return FileSha256Hex(path, digest) && !file.Sha256.empty() && digest == file.Sha256;
 }
 
-bool UpdateReady() { return Ready; }
-void SetUpdateReady(bool value) { Ready = value; }
-
 void SetUpdateOwnerWindow(HWND owner) { OwnerWindow = owner; }
 
 void SetUpdatePlacesForTest(const std::string &programFolder, const std::string &updateFolder)
@@ -283,11 +279,13 @@ struct TPlaced {
     bool AsNew = false;
 };
 
-// Copy of the source onto target; true when target exists afterwards.
+// Copy of the source onto target; true when target exists afterwards. No
+// Everyone grant: the program folder's own access list decides who may
+// replace what an elevated program runs.
 bool CopyInPlace(const std::string &source, const std::string &target)
 {
-    CopyFileEx(source, target, true, true);
-    if (!FileExists(target)) CopyFileEx(source, target, true, true);
+    CopyFileEx(source, target, false, true);
+    if (!FileExists(target)) CopyFileEx(source, target, false, true);
     return FileExists(target);
 }
 
@@ -320,7 +318,7 @@ bool InstallDownloads(const std::vector<std::string> &downloads, const std::stri
         TArchive archive(path);
         std::vector<std::string> names;
         if (!archive.SetArchiveType(ArchiveTypeCAB) || !archive.LoadArchiveContents(&names) ||
-            !archive.DecompressToDir(updateFolder, "", true)) {
+            !archive.DecompressToDir(updateFolder, "", false)) {
             for (const std::string &name : names) unpacked.push_back(updateFolder + name);
             ok = false;
             break;
@@ -547,7 +545,7 @@ void TFWUpdateThread::Execute()
         bool ready = false;
         const bool installed = InstallDownloads(downloads, updateFolder, ProgramPlace(), ready,
                                                 [] { OnForm([](TFormUpdate &f) { f.NextFile(); }); });
-        if (ready) SetUpdateReady(true);
+        if (ready) SetUpdateReady();
         if (installed) RestartTrayProgram();
     } else {
         // A failed, cancelled or refused update leaves nothing behind.
