@@ -153,19 +153,8 @@ public:
 protected:
     void Execute() override
     {
-        if (!FManual) {
-            double last = 0;
-            const bool known = ReadSettingDate(HKEY_CURRENT_USER, "LAST_CHECK", last);
-            const double now = DayNumberNow();
-            if (!DailyCheckDue(known, last, now)) return;
-            WriteSettingDate(HKEY_CURRENT_USER, "LAST_CHECK", now);
-        }
-        std::string answer;
-        FetchAnswer(UpdateCheckAddress(), answer);
         TUpdateOffer offer;
-        ParseUpdateAnswer(answer, FManual, Settings().CheckForUpdates, offer);
-        if (offer.Files.empty() && !FManual) return;
-        new TFWUpdateThread(offer, true, offer.Silent, FManual);
+        if (RunUpdateCheck(FManual, offer)) new TFWUpdateThread(offer, true, offer.Silent, FManual);
     }
 
 private:
@@ -552,6 +541,22 @@ void TFWUpdateThread::Execute()
         for (const std::string &path : downloads) DeleteFileForce(path);
     }
     OnForm([](TFormUpdate &f) { f.Hide(); });
+}
+
+bool RunUpdateCheck(bool manual, TUpdateOffer &offer)
+{
+    offer = TUpdateOffer();
+    if (!manual) {
+        double last = 0;
+        const bool known = ReadSettingDate(HKEY_CURRENT_USER, "LAST_CHECK", last);
+        const double now = DayNumberNow();
+        if (!DailyCheckDue(known, last, now)) return false;
+        WriteSettingDate(HKEY_CURRENT_USER, "LAST_CHECK", now);
+    }
+    std::string answer;
+    FetchAnswer(UpdateCheckAddress(), answer);
+    ParseUpdateAnswer(answer, manual, Settings().CheckForUpdates, offer);
+    return manual || !offer.Files.empty();
 }
 
 void CheckForUpdates(bool manual)

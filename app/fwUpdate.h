@@ -88,6 +88,12 @@ bool InstallDownloads(const std::vector<std::string> &downloads, const std::stri
 // runs and ends with a notice when nothing new is offered.
 void CheckForUpdates(bool manual);
 
+// The check itself, on the calling thread: the daily rule (an automatic check
+// writes "LAST_CHECK" when it goes on), the request and the answer. True when
+// an update thread should follow (always for a manual check, otherwise when
+// files were offered).
+bool RunUpdateCheck(bool manual, TUpdateOffer &offer);
+
 // The owner of the update's question box (the main window); none by default.
 void SetUpdateOwnerWindow(HWND owner);
 // Places used instead of the program and update folders, for tests; empty

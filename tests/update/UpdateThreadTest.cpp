@@ -6,6 +6,7 @@
 #include "platform/RegistryU.h"
 #include "platform/SystemPathsU.h"
 #include "platform/ThreadU.h"
+#include "tovu_version.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -175,6 +176,45 @@ TEST_F(UpdateThread, ASilentAutomaticUpdateAsksNothingAndShowsNoWindow)
     double date = 0;
     EXPECT_TRUE(Date("LAST_UPDATE", date));
     EXPECT_TRUE(Names(Scratch + "Update\\").empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(UpdateThread, TheAutomaticCheckRunsOncePerDay)
+{
+    TUpdateOffer offer;
+    double first = 0, date = 0;
+    // The service is not reachable here, so nothing is offered either way.
+    EXPECT_FALSE(RunUpdateCheck(false, offer));
+    ASSERT_TRUE(Date("LAST_CHECK", first));
+    EXPECT_NEAR(first, DayNumberNow(), 0.01);
+    ASSERT_TRUE(WriteSettingDate(HKEY_CURRENT_USER, "LAST_CHECK", first - 0.9));
+    RunUpdateCheck(false, offer);
+    ASSERT_TRUE(Date("LAST_CHECK", date));
+    EXPECT_DOUBLE_EQ(date, first - 0.9);  // not due: left as it was
+    ASSERT_TRUE(WriteSettingDate(HKEY_CURRENT_USER, "LAST_CHECK", first - 1.0));
+    RunUpdateCheck(false, offer);
+    ASSERT_TRUE(Date("LAST_CHECK", date));
+    EXPECT_GT(date, first - 0.01);
+    // A manual check always goes on and leaves the date alone.
+    ASSERT_TRUE(WriteSettingDate(HKEY_CURRENT_USER, "LAST_CHECK", first - 0.5));
+    EXPECT_TRUE(RunUpdateCheck(true, offer));
+    ASSERT_TRUE(Date("LAST_CHECK", date));
+    EXPECT_DOUBLE_EQ(date, first - 0.5);
+}
+
+TEST_F(UpdateThread, TheCheckAddressIgnoresPerUserValues)
+{
+    const std::string builtIn = UpdateCheckAddress();
+    EXPECT_NE(builtIn.find("&ver=" TOVU_VERSION_TEXT), std::string::npos) << builtIn;
+    ASSERT_TRUE(WriteSettingText(HKEY_CURRENT_USER, "UPDATE_URL", "http://attacker.example/u?"));
+    EXPECT_EQ(UpdateCheckAddress(), builtIn);
+    ASSERT_TRUE(WriteSettingText(HKEY_LOCAL_MACHINE, "UPDATE_URL", "http://127.0.0.1:8080/update?cfg=%CFG_ID%"));
+    const std::string machine = UpdateCheckAddress();
+    RegRemoveKeyTree(HKEY_LOCAL_MACHINE, Key, true);
+    EXPECT_EQ(machine, "http://127.0.0.1:8080/update?cfg=" + Settings().CfgId + "&ver=" TOVU_VERSION_TEXT);
 }
 
 }  // namespace
