@@ -141,7 +141,13 @@ void RestartTrayProgram()
         Sleep(100);
     }
     Sleep(1000);
-    StartTrayProgram();
+    const std::string place = ProgramPlace();
+    if (place == ProgramFolder()) {
+        StartTrayProgram();
+    } else {
+        const std::wstring tray = Wide(place + TrayExeName);
+        if (FileExists(place + TrayExeName)) RunAsDesktopUser(tray, L"\"" + tray + L"\"");
+    }
 }
 
 // ---- the check --------------------------------------------------------------
@@ -459,9 +465,11 @@ void TFWUpdateThread::Execute()
         const bool known = ReadSettingDate(HKEY_CURRENT_USER, "LAST_UPDATE", last);
         if (!AutomaticUpdateDue(known, last, now)) return;
     }
+    // Without a user-interface thread to ask and show on (it has not started
+    // its loop yet, or has ended) the update waits for the next check rather
+    // than spending the three-day allowance on nothing.
     bool visible = false;
-    Synchronize([&] { visible = UpdateForm().Visible(); });
-    if (visible) return;
+    if (!Synchronize([&] { visible = UpdateForm().Visible(); }) || visible) return;
     bool expected = false;
     if (!UpdateRunning.compare_exchange_strong(expected, true)) return;
     struct TRelease {
