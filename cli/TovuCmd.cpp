@@ -14,7 +14,8 @@
 //   common: --lang CODE
 //
 // Exit codes: 0 nothing found or everything fixed, 1 problems found by scan,
-// 2 usage or environment error.
+// 2 usage or environment error, 3 a category left unfixed because its backup
+// document could not be written.
 #include "backup/fwBackup.h"
 #include "backup/fwRestorePoint.h"
 #include "engine/fwClasses.h"
@@ -35,7 +36,7 @@
 
 namespace {
 
-enum { ExitOk = 0, ExitFound = 1, ExitUsage = 2 };
+enum { ExitOk = 0, ExitFound = 1, ExitUsage = 2, ExitNoBackup = 3 };
 
 void Write(HANDLE h, const std::wstring &text)
 {
@@ -168,20 +169,28 @@ bool ShowProgress(const TfwUIStatus &st)
     return true;
 }
 
-// Runs one thread to its end on this thread's synchronised calls.
-void RunThread(TfwMain &main, int mode, int categories, bool restorePoint)
+// Runs one thread to its end on this thread's synchronised calls. Returns the
+// categories (1 << kind) left unfixed for want of a backup document.
+uint8_t RunThread(TfwMain &main, int mode, int categories, bool restorePoint)
 {
     bool finished = false;
+    uint8_t backupFailed = 0;
     auto *t = new TfwExecThread(
-        &main, restorePoint, [&](TfwExecThread *) { finished = true; }, ShowProgress, categories, mode);
+        &main, restorePoint,
+        [&](TfwExecThread *thread) {
+            backupFailed = thread->BackupFailed;
+            finished = true;
+        },
+        ShowProgress, categories, mode);
     TThreadWaiter waiter = t->Waiter();
     if (!t->Start()) {
         delete t;
-        return;
+        return 0;
     }
     while (!finished) CheckSynchronize(50);
     waiter.WaitFor(5000);
     if (StderrIsTerminal()) Err(L"\r" + std::wstring(78, L' ') + L"\r");
+    return backupFailed;
 }
 
 bool LoadTree(TfwMain &main, const Options &o)
@@ -300,15 +309,21 @@ int Fix(const Options &o)
     if (!Confirm(L"Fix the items listed above?", o.yes)) return ExitFound;
     bool restorePoint = o.restorePoint && IsSystemRestoreEnabled();
     // The wizard's two repair runs: the registry fix, then speed-up and clean-up.
+    uint8_t backupFailed = 0;
     if (main.Fix && main.Fix->SelectedCount() > 0)
-        RunThread(main, TfwExecThread::ModeFix, TfwExecThread::CatFix, restorePoint);
+        backupFailed |= RunThread(main, TfwExecThread::ModeFix, TfwExecThread::CatFix, restorePoint);
     int rest = (main.Boost && main.Boost->SelectedCount() > 0 ? TfwExecThread::CatBoost : 0) |
                (main.Clean && main.Clean->SelectedCount() > 0 ? TfwExecThread::CatClean : 0);
-    if (rest) RunThread(main, TfwExecThread::ModeFix, rest, restorePoint);
+    if (rest) backupFailed |= RunThread(main, TfwExecThread::ModeFix, rest, restorePoint);
     TfwBackups backups;
     backups.Load();
     backups.Trim(bkFix);
     backups.Trim(bkBoost);
+    for (TfwCategory *c : {main.Fix, main.Boost})
+        if (c && (backupFailed & (1u << c->Kind)))
+            Err(L"Not fixed: " + c->Caption() + L" (its backup could not be written to " +
+                Widen(BackupDocumentsFolder()) + L")\r\n");
+    if (backupFailed) return ExitNoBackup;
     Out(L"Done.\r\n");
     return ExitOk;
 }

@@ -399,8 +399,17 @@ void TfwCategory::FixGroups()
             }
             ++step;
         }
-        // The document is written before the first change is made.
-        EndBackup();
+        // The document is written before the first change is made, and a
+        // change that could not be undone is not made at all.
+        std::string document;
+        if (!EndBackup(document)) {
+            Trace("Backup could not be written: category not fixed", tcFix, tlStep);
+            st.BackupFailed |= uint8_t(1u << Kind);
+            Main->BackupFailed |= uint8_t(1u << Kind);
+            st.Position = st.Maximum;
+            Main->ReportProgress(true);
+            return;
+        }
         st.Position = step;
         if (!Main->ReportProgress(true)) return;
     } else {
@@ -416,6 +425,7 @@ void TfwCategory::FixGroups()
             if (g->Selected && Main->AcceptGroupFix(g)) {
                 try {
                     Trace("Cleaning group: " + WideToUtf8(st.GroupCaption), tcFix, tlStep);
+                    Main->Changed = true;
                     g->Fix();
                 } catch (...) {
                 }
@@ -505,6 +515,16 @@ void TfwMain::ScanAll()
     }
 }
 
+namespace {
+
+// The fixes add what they cleaned after the backup document was written.
+void SaveCleaned()
+{
+    if (TfwCleanRep *cleaned = ProcessCleanRep()) cleaned->Save();
+}
+
+} // namespace
+
 void TfwMain::FixCategories(int kind)
 {
     try {
@@ -515,6 +535,7 @@ void TfwMain::FixCategories(int kind)
             BeginBackup(ckFix, Fix->Caption());
             Fix->FixGroups();
             EndBackup();
+            SaveCleaned();
         }
         if ((kind == 0 || kind == ckBoost) && Boost && AcceptCategoryFix(ckBoost)) {
             Trace("CLEANNING BOOST", tcFix, tlStep);
@@ -522,6 +543,7 @@ void TfwMain::FixCategories(int kind)
             BeginBackup(ckBoost, Boost->Caption());
             Boost->FixGroups();
             EndBackup();
+            SaveCleaned();
         }
         if ((kind == 0 || kind == ckClean) && Clean && AcceptCategoryFix(ckClean)) {
             Trace("CLEANNING CLEAN", tcFix, tlStep);
@@ -631,6 +653,8 @@ void TfwExecThread::Execute()
     EnsureCleanReport();
     HRESULT com = CoInitialize(nullptr);
     Main->Stopped = false;
+    Main->Changed = false;
+    Main->BackupFailed = 0;
     try {
         if (Mode == ModeScan) {
             Main->ScanAll();
@@ -650,14 +674,17 @@ void TfwExecThread::Execute()
                 if (Categories & CatClean) Main->FixCategories(ckClean);
             } catch (...) {
             }
+            // A stop after the first change keeps the restore point: it is
+            // the way back from what was changed before the stop.
             if (MakeRestorePoint) {
-                if (Relay(LastStatus)) EndRestorePoint();
+                if (Relay(LastStatus) || Main->Changed) EndRestorePoint();
                 else CancelRestorePoint();
             }
         }
     } catch (...) {
     }
     Main->Stopped = false;
+    BackupFailed = Main->BackupFailed;
     // The user interface may free the tree as soon as it hears of the end:
     // nothing of it is touched after OnFinish, and its callback must not
     // point at this thread any more.

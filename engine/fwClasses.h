@@ -58,6 +58,9 @@ struct TfwUIStatus {
     int64_t CleanSize = 0;
     int64_t MemoryFree = 0;
     int32_t AddOnCount = 0;
+    // One bit (1 << kind) per category whose backup document could not be
+    // written: nothing of it was changed.
+    uint8_t BackupFailed = 0;
 
     void Clear() { *this = TfwUIStatus(); }
 };
@@ -207,6 +210,10 @@ public:
     TfwCategory *Fix = nullptr, *Boost = nullptr, *Clean = nullptr;  // owned
     TfwItemsAddOns *AddOns = nullptr;  // owned by its group
     bool Stopped = false;
+    // Set by a fix run once it started changing the system.
+    bool Changed = false;
+    // As TfwUIStatus::BackupFailed, for the whole of the last fix run.
+    uint8_t BackupFailed = 0;
     uint32_t LastReport = 0;
     TfwUIStatus Status;
     TfwProgressEvent OnProgress;
@@ -259,6 +266,9 @@ public:
     TFinishEvent OnFinish;
     TfwUIStatus LastStatus;
     bool Continue = true;
+    // What the finish callback reads: the categories left unfixed because
+    // their backup document could not be written (as TfwUIStatus).
+    uint8_t BackupFailed = 0;
 
     // Asks the run to end at its next report.
     void Stop();

@@ -1,6 +1,7 @@
 #include "platform/SystemPathsU.h"
 
 #include "platform/RegistryU.h"
+#include "platform/SystemLibraryU.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -34,7 +35,7 @@ const DynamicFns &Fns()
         Bind(f.DisableRedirection, kernel, "Wow64DisableWow64FsRedirection");
         Bind(f.RevertRedirection, kernel, "Wow64RevertWow64FsRedirection");
         // Kept loaded for the life of the process, like the pointer.
-        Bind(f.GetKnownFolderPath, LoadLibraryA("shell32.dll"), "SHGetKnownFolderPath");
+        Bind(f.GetKnownFolderPath, LoadSystemLibrary("shell32.dll"), "SHGetKnownFolderPath");
         return f;
     }();
     return fns;
