@@ -29,15 +29,6 @@ std::string Attr(const char *name, const std::string &value)
     return std::string(" ") + name + "=\"" + value + "\"";
 }
 
-std::string WideToUtf8(const std::wstring &text)
-{
-    if (text.empty()) return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string s(n > 0 ? n : 0, '\0');
-    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), &s[0], n, nullptr, nullptr);
-    return s;
-}
-
 std::string HexOf(const void *data, size_t size)
 {
     static const char Digits[] = "0123456789ABCDEF";
@@ -87,17 +78,9 @@ bool WideOfHex(const std::string &hex, std::wstring &text)
 // still reads.
 std::wstring DocumentTextToWide(const std::string &text)
 {
-    if (text.empty()) return {};
-    UINT cp = CP_UTF8;
-    int n = MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), nullptr, 0);
-    if (n <= 0) {
-        cp = CP_ACP;
-        n = MultiByteToWideChar(cp, 0, text.data(), int(text.size()), nullptr, 0);
-    }
-    if (n <= 0) return {};
-    std::wstring w(n, L'\0');
-    MultiByteToWideChar(cp, 0, text.data(), int(text.size()), &w[0], n);
-    return w;
+    std::wstring w;
+    if (StrictUtf8ToWide(text, w)) return w;
+    return AnsiToWide(text);
 }
 
 // The time stamp of "fix_yyyymmdd_hhnnss[_n].xml" / "boost_...". A suffix n,

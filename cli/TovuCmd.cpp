@@ -3,7 +3,7 @@
 // the same backup documents.
 //
 //   TovuCmd [tree]                      the engine tree of the built-in definitions
-//   TovuCmd scan [--group ID]... [--json]
+//   TovuCmd scan [--group ID]... [--json] [--why]
 //   TovuCmd fix  [--group ID]... [--yes] [--restore-point]
 //   TovuCmd backups list
 //   TovuCmd backups restore FILE [--yes]
@@ -14,14 +14,14 @@
 //   common: --lang CODE
 //
 // Exit codes: 0 nothing found or everything fixed, 1 problems found by scan,
-// 2 usage or environment error, 3 a category left unfixed because its backup
-// document could not be written.
+// 2 usage or environment error, 3 a category was left unfixed because its
+// backup document could not be written.
 #include "backup/fwBackup.h"
 #include "backup/fwRestorePoint.h"
-#include "engine/fwClasses.h"
-#include "engine/fwClassesEx.h"
+#include "engine/fwRun.h"
 #include "engine/fwTools.h"
-#include "platform/RegistryU.h"
+#include "platform/HandlesU.h"
+#include "platform/TextU.h"
 #include "platform/ThreadU.h"
 #include "config/fwSettings.h"
 #include "config/fwTranslate.h"
@@ -36,7 +36,7 @@
 
 namespace {
 
-enum { ExitOk = 0, ExitFound = 1, ExitUsage = 2, ExitNoBackup = 3 };
+enum { ExitOk = 0, ExitFound = 1, ExitUsage = 2, ExitNotBackedUp = 3 };
 
 void Write(HANDLE h, const std::wstring &text)
 {
@@ -52,14 +52,7 @@ void Write(HANDLE h, const std::wstring &text)
 void Out(const std::wstring &text) { Write(GetStdHandle(STD_OUTPUT_HANDLE), text); }
 void Err(const std::wstring &text) { Write(GetStdHandle(STD_ERROR_HANDLE), text); }
 
-std::wstring Widen(const std::string &ansi)
-{
-    if (ansi.empty()) return {};
-    int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), int(ansi.size()), nullptr, 0);
-    std::wstring w(n, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi.data(), int(ansi.size()), &w[0], n);
-    return w;
-}
+std::wstring Widen(const std::string &ansi) { return AnsiToWide(ansi); }
 
 std::wstring Pad(std::wstring s, size_t width)
 {
@@ -90,37 +83,27 @@ struct Options {
     std::vector<std::string> args;
     std::vector<std::string> groups;
     std::string lang;
-    bool json = false, yes = false, restorePoint = false;
+    bool json = false, why = false, yes = false, restorePoint = false;
 };
 
 // ---- tree --------------------------------------------------------------------
 
-size_t EntryCount(const TfwGroup &g)
-{
-    if (auto *m = dynamic_cast<TfwItemsMissingFiles *>(g.Items))
-        return m->ScanList.size() + m->IgnoreList.size() + m->SpecialList.size() + m->ExceptList.size();
-    if (auto *a = dynamic_cast<TfwItemsAddOns *>(g.Items)) return a->IEList.size() + a->FFList.size();
-    return g.Items->List.size();
-}
-
 int PrintTree()
 {
-    TfwMain main;
-    main.LoadDefinitions();
-    if (!main.Fix && !main.Boost && !main.Clean) {
+    TfwRun run;
+    if (!run.Load()) {
         Err(L"TovuCmd: no definitions found in this program\r\n");
         return ExitUsage;
     }
-    Out(L"Definitions " + Widen(main.Version) + L", language " + Widen(UILanguage()) + L"\r\n");
-    for (TfwCategory *c : {main.Fix, main.Boost, main.Clean}) {
-        if (!c) continue;
+    Out(L"Definitions " + Widen(run.Tree()->Version) + L", language " + Widen(UILanguage()) + L"\r\n");
+    for (TfwCategory *c : run.Categories()) {
         Out(L"\r\n" + c->Caption() + L"\r\n");
         Out(L"  order  id                 type           weight  entries  caption\r\n");
         for (TfwGroup *g : c->Groups) {
             wchar_t nums[64];
             swprintf(nums, 64, L"  %5d  ", g->Order);
             std::wstring line = nums + Pad(Widen(g->Id), 19) + Pad(Widen(g->ItemsType), 15);
-            swprintf(nums, 64, L"%6d  %7u  ", g->ProgressSize, unsigned(EntryCount(*g)));
+            swprintf(nums, 64, L"%6d  %7u  ", g->ProgressSize, unsigned(g->Items->EntryCount()));
             Out(line + nums + g->Caption() + L"\r\n");
         }
     }
@@ -128,19 +111,6 @@ int PrintTree()
 }
 
 // ---- runs --------------------------------------------------------------------
-
-// The caption the review tree shows for a found item; empty: no line.
-std::wstring ItemCaption(TfwItem *item)
-{
-    if (!item->Caption.empty()) return item->Caption;
-    if (auto *r = dynamic_cast<TfwRegItem *>(item)) {
-        std::string key = r->Key;
-        while (!key.empty() && key.back() == '\\') key.pop_back();
-        return Widen(RegRootName(r->Root) + "\\" + key + "   " + r->ValueName);
-    }
-    if (auto *s = dynamic_cast<TfwStartupItem *>(item)) return Widen(s->Name);
-    return {};
-}
 
 bool StderrIsTerminal()
 {
@@ -152,80 +122,64 @@ bool StderrIsTerminal()
 bool ShowProgress(const TfwUIStatus &st)
 {
     static std::wstring lastCaption;
-    static uint8_t lastPhase = 255;
+    static TfwPhase lastPhase = TfwPhase::Idle;
+    static bool first = true;
     if (StderrIsTerminal()) {
         int width = 30, filled = st.Maximum > 0 ? int(double(st.Position) * width / st.Maximum) : 0;
         if (filled > width) filled = width;
         std::wstring bar = L"\r[" + std::wstring(filled, L'#') + std::wstring(width - filled, L'.') + L"] ";
         Err(bar + Pad(st.GroupCaption.substr(0, 45), 45));
-    } else if (st.GroupCaption != lastCaption || st.Phase != lastPhase) {
+    } else if (first || st.GroupCaption != lastCaption || st.Phase != lastPhase) {
         if (!st.GroupCaption.empty()) {
-            const wchar_t *phase = st.Phase == 2 ? L"backing up: " : st.Phase == 3 ? L"fixing: " : L"scanning: ";
+            const wchar_t *phase = st.Phase == TfwPhase::BackingUp ? L"backing up: "
+                                   : st.Phase == TfwPhase::Fixing  ? L"fixing: "
+                                                                   : L"scanning: ";
             Err(std::wstring(phase) + st.GroupCaption + L"\r\n");
         }
     }
     lastCaption = st.GroupCaption;
     lastPhase = st.Phase;
+    first = false;
     return true;
 }
 
-// Runs one thread to its end on this thread's synchronised calls. Returns the
-// categories (1 << kind) left unfixed for want of a backup document.
-uint8_t RunThread(TfwMain &main, int mode, int categories, bool restorePoint)
+// Runs one run to its end on this thread's synchronised calls.
+TfwRunResult RunToEnd(TfwRun &run, TfwRunKind kind, bool restorePoint)
 {
-    bool finished = false;
-    uint8_t backupFailed = 0;
-    auto *t = new TfwExecThread(
-        &main, restorePoint,
-        [&](TfwExecThread *thread) {
-            backupFailed = thread->BackupFailed;
-            finished = true;
-        },
-        ShowProgress, categories, mode);
-    TThreadWaiter waiter = t->Waiter();
-    if (!t->Start()) {
-        delete t;
-        return 0;
+    TfwRunResult result;
+    result.Kind = kind;
+    bool started = false;
+    auto finished = [&](const TfwRunResult &r) { result = r; };
+    switch (kind) {
+    case TfwRunKind::Scan: started = run.StartScan(ShowProgress, finished); break;
+    case TfwRunKind::Repair: started = run.StartRepair(restorePoint, ShowProgress, finished); break;
+    case TfwRunKind::SpeedUp: started = run.StartSpeedUp(restorePoint, ShowProgress, finished); break;
     }
-    while (!finished) CheckSynchronize(50);
-    waiter.WaitFor(5000);
+    if (started) run.WaitForEnd(INFINITE);
     if (StderrIsTerminal()) Err(L"\r" + std::wstring(78, L' ') + L"\r");
-    return backupFailed;
+    return result;
 }
 
-bool LoadTree(TfwMain &main, const Options &o)
+bool LoadTree(TfwRun &run, const Options &o)
 {
-    main.LoadDefinitions();
-    if (!main.Fix && !main.Boost && !main.Clean) {
+    if (!run.Load()) {
         Err(L"TovuCmd: no definitions found in this program\r\n");
         return false;
     }
-    if (o.groups.empty()) return true;
-    int known = 0;
-    for (TfwCategory *c : {main.Fix, main.Boost, main.Clean}) {
-        if (!c) continue;
-        for (TfwGroup *g : c->Groups) {
-            bool wanted = false;
-            for (const auto &id : o.groups) wanted |= g->Id == id;
-            g->Enabled = g->Selected = wanted;
-            known += wanted;
-        }
-    }
-    if (known != int(o.groups.size())) {
+    if (!run.ChooseGroups(o.groups)) {
         Err(L"TovuCmd: unknown group id (see TovuCmd tree)\r\n");
         return false;
     }
     return true;
 }
 
-void PrintFindings(TfwMain &main, bool json)
+void PrintFindings(TfwRun &run, bool json, bool why)
 {
     if (json) {
-        std::wstring s = L"{\"version\":" + JsonString(Widen(main.Version)) + L",\"categories\":[";
+        std::wstring s = L"{\"version\":" + JsonString(Widen(run.Tree()->Version)) + L",\"categories\":[";
         bool firstCat = true;
-        for (TfwCategory *c : {main.Fix, main.Boost, main.Clean}) {
-            if (!c) continue;
-            s += (firstCat ? L"" : L",") + std::wstring(L"{\"kind\":") + std::to_wstring(c->Kind) +
+        for (TfwCategory *c : run.Categories()) {
+            s += (firstCat ? L"" : L",") + std::wstring(L"{\"kind\":") + std::to_wstring(int(c->Kind)) +
                  L",\"caption\":" + JsonString(c->Caption()) + L",\"groups\":[";
             firstCat = false;
             bool firstGroup = true;
@@ -237,11 +191,13 @@ void PrintFindings(TfwMain &main, bool json)
                 firstGroup = false;
                 bool firstItem = true;
                 for (TfwItem *i : g->Items->List) {
-                    std::wstring cap = i->Found ? ItemCaption(i) : L"";
+                    std::wstring cap = i->Found ? i->ReviewCaption() : L"";
                     if (cap.empty()) continue;
                     s += (firstItem ? L"" : L",") + std::wstring(L"{\"caption\":") + JsonString(cap) +
                          L",\"detail\":" + (i->IsDetail ? L"true" : L"false") + L",\"size\":" +
-                         std::to_wstring(i->Size) + L"}";
+                         std::to_wstring(i->Size);
+                    if (!i->IsDetail) s += L",\"why\":" + JsonString(i->Evidence());
+                    s += L"}";
                     firstItem = false;
                 }
                 s += L"]}";
@@ -251,29 +207,22 @@ void PrintFindings(TfwMain &main, bool json)
         Out(s + L"]}\r\n");
         return;
     }
-    for (TfwCategory *c : {main.Fix, main.Boost, main.Clean}) {
-        if (!c) continue;
+    for (TfwCategory *c : run.Categories()) {
         Out(c->Caption() + L"\r\n");
         for (TfwGroup *g : c->Groups) {
             if (!g->Enabled) continue;
             wchar_t count[32];
             swprintf(count, 32, L"%6d  ", g->FoundCount());
-            std::wstring size = c->Kind == ckClean ? Widen(SizeText(g->FoundSize())) : L"";
+            std::wstring size = c->Kind == TfwCategoryKind::Clean ? Widen(SizeText(g->FoundSize())) : L"";
             Out(L"  " + Pad(Widen(g->Id), 19) + count + Pad(size, 10) + g->Caption() + L"\r\n");
             for (TfwItem *i : g->Items->List) {
-                std::wstring cap = i->Found ? ItemCaption(i) : L"";
-                if (!cap.empty()) Out(std::wstring(i->IsDetail ? L"        . " : L"      - ") + cap + L"\r\n");
+                std::wstring cap = i->Found ? i->ReviewCaption() : L"";
+                if (cap.empty()) continue;
+                Out(std::wstring(i->IsDetail ? L"        . " : L"      - ") + cap + L"\r\n");
+                if (why && !i->IsDetail && !i->Why.empty()) Out(L"          why: " + i->Evidence() + L"\r\n");
             }
         }
     }
-}
-
-int FoundTotal(TfwMain &main)
-{
-    int n = 0;
-    for (TfwCategory *c : {main.Fix, main.Boost, main.Clean})
-        if (c) n += c->FoundCount();
-    return n;
 }
 
 bool Confirm(const std::wstring &question, bool yes)
@@ -287,43 +236,41 @@ bool Confirm(const std::wstring &question, bool yes)
 
 int Scan(const Options &o)
 {
-    TfwMain main;
-    if (!LoadTree(main, o)) return ExitUsage;
-    RunThread(main, TfwExecThread::ModeScan, TfwExecThread::CatFix | TfwExecThread::CatBoost |
-                                                 TfwExecThread::CatClean, false);
-    PrintFindings(main, o.json);
-    return FoundTotal(main) > 0 ? ExitFound : ExitOk;
+    TfwRun run;
+    if (!LoadTree(run, o)) return ExitUsage;
+    RunToEnd(run, TfwRunKind::Scan, false);
+    PrintFindings(run, o.json, o.why);
+    return run.FoundTotal() > 0 ? ExitFound : ExitOk;
 }
 
 int Fix(const Options &o)
 {
-    TfwMain main;
-    if (!LoadTree(main, o)) return ExitUsage;
-    RunThread(main, TfwExecThread::ModeScan, TfwExecThread::CatFix | TfwExecThread::CatBoost |
-                                                 TfwExecThread::CatClean, false);
-    if (FoundTotal(main) == 0) {
+    TfwRun run;
+    if (!LoadTree(run, o)) return ExitUsage;
+    RunToEnd(run, TfwRunKind::Scan, false);
+    if (run.FoundTotal() == 0) {
         Out(L"Nothing to fix.\r\n");
         return ExitOk;
     }
-    PrintFindings(main, false);
+    PrintFindings(run, false, o.why);
     if (!Confirm(L"Fix the items listed above?", o.yes)) return ExitFound;
     bool restorePoint = o.restorePoint && IsSystemRestoreEnabled();
     // The wizard's two repair runs: the registry fix, then speed-up and clean-up.
-    uint8_t backupFailed = 0;
-    if (main.Fix && main.Fix->SelectedCount() > 0)
-        backupFailed |= RunThread(main, TfwExecThread::ModeFix, TfwExecThread::CatFix, restorePoint);
-    int rest = (main.Boost && main.Boost->SelectedCount() > 0 ? TfwExecThread::CatBoost : 0) |
-               (main.Clean && main.Clean->SelectedCount() > 0 ? TfwExecThread::CatClean : 0);
-    if (rest) backupFailed |= RunThread(main, TfwExecThread::ModeFix, rest, restorePoint);
-    TfwBackups backups;
-    backups.Load();
-    backups.Trim(bkFix);
-    backups.Trim(bkBoost);
-    for (TfwCategory *c : {main.Fix, main.Boost})
-        if (c && (backupFailed & (1u << c->Kind)))
-            Err(L"Not fixed: " + c->Caption() + L" (its backup could not be written to " +
-                Widen(BackupDocumentsFolder()) + L")\r\n");
-    if (backupFailed) return ExitNoBackup;
+    std::vector<TfwCategoryKind> notBackedUp;
+    for (TfwRunKind kind : {TfwRunKind::Repair, TfwRunKind::SpeedUp}) {
+        if (kind == TfwRunKind::Repair ? !run.HasRepairWork() : !run.HasSpeedUpWork()) continue;
+        TfwRunResult r = RunToEnd(run, kind, restorePoint);
+        notBackedUp.insert(notBackedUp.end(), r.NotBackedUp.begin(), r.NotBackedUp.end());
+    }
+    TfwRun::TrimBackups(bkFix);
+    TfwRun::TrimBackups(bkBoost);
+    if (!notBackedUp.empty()) {
+        for (TfwCategoryKind kind : notBackedUp) {
+            TfwCategory *c = run.Tree()->Category(kind);
+            Err(L"TovuCmd: not fixed, its backup could not be written: " + (c ? c->Caption() : L"?") + L"\r\n");
+        }
+        return ExitNotBackedUp;
+    }
     Out(L"Done.\r\n");
     return ExitOk;
 }
@@ -387,15 +334,9 @@ void PrintPostponed(bool isUser)
                 Out(L"  run       " + Pad(std::to_wstring(item->Priority), 4) + Widen(item->App) + L" | " +
                     Widen(item->Name) + (item->Is64 ? L" (64-bit)" : L"") + L" = " + Widen(item->Value) + L"\r\n");
     std::string stash = StartupStashFolder(isUser);
-    WIN32_FIND_DATAA fd;
-    HANDLE h = stash.empty() ? INVALID_HANDLE_VALUE : FindFirstFileA((stash + "*.lnk").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                Out(L"  shortcut  " + Widen(stash + fd.cFileName) + L"\r\n");
-        } while (FindNextFileA(h, &fd));
-        FindClose(h);
-    }
+    if (stash.empty()) return;
+    for (TFindFile f(stash + "*.lnk"); f.Ok(); f.Next())
+        if (!f.IsFolder()) Out(L"  shortcut  " + Widen(stash + f.Name()) + L"\r\n");
 }
 
 int Startup(const Options &o)
@@ -434,8 +375,8 @@ int Startup(const Options &o)
 void Usage()
 {
     Err(L"usage: TovuCmd [tree] [--lang CODE]\r\n"
-        L"       TovuCmd scan [--group ID]... [--json]\r\n"
-        L"       TovuCmd fix [--group ID]... [--yes] [--restore-point]\r\n"
+        L"       TovuCmd scan [--group ID]... [--json] [--why]\r\n"
+        L"       TovuCmd fix [--group ID]... [--yes] [--restore-point] [--why]\r\n"
         L"       TovuCmd backups list | restore FILE [--yes] | remove FILE [--yes]\r\n"
         L"       TovuCmd startup list | restore | run\r\n");
 }
@@ -451,6 +392,7 @@ int main(int argc, char **argv)
         if (a == "--lang" && i + 1 < argc) o.lang = argv[++i];
         else if (a == "--group" && i + 1 < argc) o.groups.push_back(argv[++i]);
         else if (a == "--json") o.json = true;
+        else if (a == "--why") o.why = true;
         else if (a == "--yes") o.yes = true;
         else if (a == "--restore-point") o.restorePoint = true;
         else if (!a.empty() && a[0] == '-') {

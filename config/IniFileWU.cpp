@@ -7,23 +7,8 @@
 
 namespace {
 
-std::string ToBytes(const std::wstring &w, UINT cp)
-{
-    if (w.empty()) return {};
-    int n = WideCharToMultiByte(cp, 0, w.data(), int(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string s(n, '\0');
-    WideCharToMultiByte(cp, 0, w.data(), int(w.size()), &s[0], n, nullptr, nullptr);
-    return s;
-}
-
-std::wstring FromBytes(const std::string &s, UINT cp)
-{
-    if (s.empty()) return {};
-    int n = MultiByteToWideChar(cp, 0, s.data(), int(s.size()), nullptr, 0);
-    std::wstring w(n, L'\0');
-    MultiByteToWideChar(cp, 0, s.data(), int(s.size()), &w[0], n);
-    return w;
-}
+std::string ToBytes(const std::wstring &w, UINT cp) { return WideToCodePage(w, cp); }
+std::wstring FromBytes(const std::string &s, UINT cp) { return CodePageToWide(s, cp); }
 
 bool IsNTFamily()
 {

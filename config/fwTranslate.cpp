@@ -6,6 +6,7 @@
 #include "platform/FileVersionU.h"
 #include "platform/RegistryU.h"
 #include "config/IniFileWU.h"
+#include "platform/TextU.h"
 #include "config/fwCommon.h"
 #include "config/fwSettings.h"
 
@@ -34,14 +35,7 @@ std::string LowerAZ(std::string s)
     return s;
 }
 
-std::wstring Widen(const std::string &utf8)
-{
-    if (utf8.empty()) return {};
-    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
-    std::wstring w(n, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), &w[0], n);
-    return w;
-}
+std::wstring Widen(const std::string &utf8) { return Utf8ToWide(utf8); }
 
 std::string TranslationFolder()
 {
@@ -92,14 +86,7 @@ bool ContainsNoCase(const std::wstring &text, const std::wstring &what)
 }
 
 // Configuration values are narrow text in the system code page.
-std::wstring FromCodePage(const std::string &text)
-{
-    if (text.empty()) return {};
-    int n = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
-    std::wstring w(n > 0 ? n : 0, L'\0');
-    if (n > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), &w[0], n);
-    return w;
-}
+std::wstring FromCodePage(const std::string &text) { return AnsiToWide(text); }
 
 void LoadLocked()
 {

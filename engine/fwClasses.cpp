@@ -48,33 +48,6 @@ std::string UILanguage() { return CurrentLanguage(); }
 
 void SetUILanguage(const std::string &code) { SetCurrentLanguage(code); }
 
-std::wstring Utf8ToWide(const std::string &text)
-{
-    if (text.empty()) return {};
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
-    std::wstring w(n, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), &w[0], n);
-    return w;
-}
-
-std::string WideToAnsi(const std::wstring &text)
-{
-    if (text.empty()) return {};
-    int n = WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string s(n, '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), &s[0], n, nullptr, nullptr);
-    return s;
-}
-
-std::string WideToUtf8(const std::wstring &text)
-{
-    if (text.empty()) return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string s(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), &s[0], n, nullptr, nullptr);
-    return s;
-}
-
 // ---- captions ----------------------------------------------------------------
 
 void TfwCaptions::Set(const std::string &language, const std::wstring &text)
@@ -358,7 +331,7 @@ void TfwCategory::ScanGroups()
             if (!Main->ReportProgress(true)) break;
             Trace("Scanning group: " + WideToUtf8(st.GroupCaption), tcScan, tlStep);
             g->Scan();
-            if (st.Kind == ckClean) st.CleanSize += g->FoundSize();
+            if (st.Kind == TfwCategoryKind::Clean) st.CleanSize += g->FoundSize();
             if (!Main->ReportProgress(true)) break;
             Done += g->ProgressSize;
         } catch (...) {
@@ -366,8 +339,8 @@ void TfwCategory::ScanGroups()
         }
     }
     Current = -1;
-    if (st.Kind == ckFix) st.FixCount = FoundCount();
-    else if (st.Kind == ckBoost) st.BoostCount = FoundCount();
+    if (st.Kind == TfwCategoryKind::Fix) st.FixCount = FoundCount();
+    else if (st.Kind == TfwCategoryKind::Boost) st.BoostCount = FoundCount();
     st.Position = st.Maximum;
     Main->ReportProgress(true);
 }
@@ -385,7 +358,7 @@ void TfwCategory::FixGroups()
 
     if (IsBackupActive()) {
         st.Maximum = 2 * n + 1;
-        st.Phase = 2;
+        st.Phase = TfwPhase::BackingUp;
         if (!Main->ReportProgress(true)) return;
         step = 0;
         for (TfwGroup *g : active) {
@@ -404,8 +377,8 @@ void TfwCategory::FixGroups()
         std::string document;
         if (!EndBackup(document)) {
             Trace("Backup could not be written: category not fixed", tcFix, tlStep);
-            st.BackupFailed |= uint8_t(1u << Kind);
-            Main->BackupFailed |= uint8_t(1u << Kind);
+            st.BackupFailed |= uint8_t(1u << unsigned(Kind));
+            Main->BackupFailed.push_back(Kind);
             st.Position = st.Maximum;
             Main->ReportProgress(true);
             return;
@@ -416,7 +389,7 @@ void TfwCategory::FixGroups()
         st.Maximum = n + 1;
     }
 
-    st.Phase = 3;
+    st.Phase = TfwPhase::Fixing;
     if (Main->ReportProgress(true)) {
         for (TfwGroup *g : active) {
             st.GroupCaption = g->Caption();
@@ -446,12 +419,12 @@ TfwMain::~TfwMain()
     delete Clean;
 }
 
-TfwCategory *TfwMain::Category(int kind) const
+TfwCategory *TfwMain::Category(TfwCategoryKind kind) const
 {
     switch (kind) {
-    case ckFix: return Fix;
-    case ckBoost: return Boost;
-    case ckClean: return Clean;
+    case TfwCategoryKind::Fix: return Fix;
+    case TfwCategoryKind::Boost: return Boost;
+    case TfwCategoryKind::Clean: return Clean;
     default: return nullptr;
     }
 }
@@ -469,7 +442,7 @@ bool TfwMain::ReportProgress(bool force)
     bool goOn = !Stopped;
     uint32_t now = GetTickCount();
     if (!force && now - LastReport < 500) return goOn;
-    if (Status.Phase == 1)
+    if (Status.Phase == TfwPhase::Scanning)
         if (TfwCategory *c = Category(Status.Kind)) Status.Position = c->ProgressPosition();
     if (OnProgress) {
         try {
@@ -484,11 +457,11 @@ bool TfwMain::ReportProgress(bool force)
     return goOn;
 }
 
-void TfwMain::AddFound(int count, int kind)
+void TfwMain::AddFound(int count, TfwCategoryKind kind)
 {
-    if (kind == 0) kind = Status.Kind;
-    if (kind == ckFix) Status.FixCount += count;
-    else if (kind == ckBoost) Status.BoostCount += count;
+    if (kind == TfwCategoryKind::None) kind = Status.Kind;
+    if (kind == TfwCategoryKind::Fix) Status.FixCount += count;
+    else if (kind == TfwCategoryKind::Boost) Status.BoostCount += count;
 }
 
 void TfwMain::ScanAll()
@@ -497,12 +470,12 @@ void TfwMain::ScanAll()
         Trace("----------------", tcScan, tlStep);
         Trace("  SCANNING ALL", tcScan, tlStep);
         Status.Clear();
-        Status.Phase = 1;
+        Status.Phase = TfwPhase::Scanning;
         const struct {
             TfwCategory *cat;
-            uint8_t kind;
+            TfwCategoryKind kind;
             const char *trace;
-        } order[] = {{Fix, ckFix, "Scanning FIX"}, {Boost, ckBoost, "Scanning BOOST"}, {Clean, ckClean, "Scanning CLEAN"}};
+        } order[] = {{Fix, TfwCategoryKind::Fix, "Scanning FIX"}, {Boost, TfwCategoryKind::Boost, "Scanning BOOST"}, {Clean, TfwCategoryKind::Clean, "Scanning CLEAN"}};
         for (const auto &o : order) {
             if (!o.cat) continue;
             Trace(o.trace, tcScan, tlStep);
@@ -525,29 +498,29 @@ void SaveCleaned()
 
 } // namespace
 
-void TfwMain::FixCategories(int kind)
+void TfwMain::FixCategories(TfwCategoryKind kind)
 {
     try {
         Status.GroupCaption.clear();
-        if ((kind == 0 || kind == ckFix) && Fix && AcceptCategoryFix(ckFix)) {
+        if ((kind == TfwCategoryKind::None || kind == TfwCategoryKind::Fix) && Fix && AcceptCategoryFix(TfwCategoryKind::Fix)) {
             Trace("CLEANNING FIX", tcFix, tlStep);
-            Status.Kind = ckFix;
-            BeginBackup(ckFix, Fix->Caption());
+            Status.Kind = TfwCategoryKind::Fix;
+            BeginBackup(bkFix, Fix->Caption());
             Fix->FixGroups();
             EndBackup();
             SaveCleaned();
         }
-        if ((kind == 0 || kind == ckBoost) && Boost && AcceptCategoryFix(ckBoost)) {
+        if ((kind == TfwCategoryKind::None || kind == TfwCategoryKind::Boost) && Boost && AcceptCategoryFix(TfwCategoryKind::Boost)) {
             Trace("CLEANNING BOOST", tcFix, tlStep);
-            Status.Kind = ckBoost;
-            BeginBackup(ckBoost, Boost->Caption());
+            Status.Kind = TfwCategoryKind::Boost;
+            BeginBackup(bkBoost, Boost->Caption());
             Boost->FixGroups();
             EndBackup();
             SaveCleaned();
         }
-        if ((kind == 0 || kind == ckClean) && Clean && AcceptCategoryFix(ckClean)) {
+        if ((kind == TfwCategoryKind::None || kind == TfwCategoryKind::Clean) && Clean && AcceptCategoryFix(TfwCategoryKind::Clean)) {
             Trace("CLEANNING CLEAN", tcFix, tlStep);
-            Status.Kind = ckClean;
+            Status.Kind = TfwCategoryKind::Clean;
             Clean->FixGroups();
         }
         Trace("CLEANNING COMPLETED", tcFix, tlStep);
@@ -601,7 +574,7 @@ void TfwMain::LoadDefinitionsFromText(const std::string &text)
             if (slot) {
                 Trace("Parsing <" + name + "> tag", tcLoad, tlStep);
                 if (!*slot)
-                    *slot = new TfwCategory(this, name == "fix" ? ckFix : name == "boost" ? ckBoost : ckClean);
+                    *slot = new TfwCategory(this, name == "fix" ? TfwCategoryKind::Fix : name == "boost" ? TfwCategoryKind::Boost : TfwCategoryKind::Clean);
                 (*slot)->LoadFromXML(child);
             } else if (name == "exceptions") {
                 Trace("Parsing <exceptions> tag", tcLoad, tlStep);
@@ -620,7 +593,7 @@ void TfwMain::LoadDefinitionsFromText(const std::string &text)
 // ---- execution thread ----------------------------------------------------------
 
 TfwExecThread::TfwExecThread(TfwMain *main, bool makeRestorePoint, TFinishEvent onFinish,
-                             TfwProgressEvent onProgress, int categories, int mode)
+                             TfwProgressEvent onProgress, int categories, TfwRunMode mode)
     : Main(main), Mode(mode), Categories(categories), MakeRestorePoint(makeRestorePoint),
       OnProgress(std::move(onProgress)), OnFinish(std::move(onFinish))
 {
@@ -654,11 +627,11 @@ void TfwExecThread::Execute()
     HRESULT com = CoInitialize(nullptr);
     Main->Stopped = false;
     Main->Changed = false;
-    Main->BackupFailed = 0;
+    Main->BackupFailed.clear();
     try {
-        if (Mode == ModeScan) {
+        if (Mode == TfwRunMode::Scan) {
             Main->ScanAll();
-        } else if (Mode == ModeFix) {
+        } else if (Mode == TfwRunMode::Fix) {
             if (MakeRestorePoint) {
                 std::wstring name = (Categories & CatFix)
                                         ? Translate("RestorePointNameFix", L"%BRAND% Registry Fix")
@@ -669,9 +642,9 @@ void TfwExecThread::Execute()
                 BeginRestorePoint(WideToAnsi(name));
             }
             try {
-                if (Categories & CatFix) Main->FixCategories(ckFix);
-                if (Categories & CatBoost) Main->FixCategories(ckBoost);
-                if (Categories & CatClean) Main->FixCategories(ckClean);
+                if (Categories & CatFix) Main->FixCategories(TfwCategoryKind::Fix);
+                if (Categories & CatBoost) Main->FixCategories(TfwCategoryKind::Boost);
+                if (Categories & CatClean) Main->FixCategories(TfwCategoryKind::Clean);
             } catch (...) {
             }
             // A stop after the first change keeps the restore point: it is
@@ -683,8 +656,8 @@ void TfwExecThread::Execute()
         }
     } catch (...) {
     }
+    WasStopped = Main->Stopped || Terminated() || !Continue;
     Main->Stopped = false;
-    BackupFailed = Main->BackupFailed;
     // The user interface may free the tree as soon as it hears of the end:
     // nothing of it is touched after OnFinish, and its callback must not
     // point at this thread any more.
@@ -695,3 +668,5 @@ void TfwExecThread::Execute()
         Synchronize([this, finish] { finish(this); });
     }
 }
+
+std::wstring TfwItem::Evidence() const { return AnsiToWide(Why); }

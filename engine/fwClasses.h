@@ -4,8 +4,10 @@
 // resource; one tree serves one scan and the fixes that follow it.
 #pragma once
 
+#include "platform/TextU.h"
 #include "platform/ThreadU.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,11 +26,6 @@ class TfwItemsAddOns;
 std::string UILanguage();
 void SetUILanguage(const std::string &code);
 
-// UTF-8 text of the documents to the wide text that is shown.
-std::wstring Utf8ToWide(const std::string &text);
-std::string WideToUtf8(const std::wstring &text);
-// Wide text to the system code page (paths, registry data, restore point names).
-std::string WideToAnsi(const std::wstring &text);
 
 // (language, text) pairs of one caption kind.
 class TfwCaptions {
@@ -44,12 +41,14 @@ private:
     std::vector<std::pair<std::string, std::wstring>> FItems;
 };
 
-enum TfwCategoryKind { ckNone = 0, ckFix = 1, ckBoost = 2, ckClean = 3 };
+enum class TfwCategoryKind : uint8_t { None = 0, Fix = 1, Boost = 2, Clean = 3 };
+enum class TfwRunMode : uint8_t { Scan = 1, Fix = 3 };
+enum class TfwPhase : uint8_t { Idle = 0, Scanning = 1, BackingUp = 2, Fixing = 3 };
 
 // Progress record handed to the user interface.
 struct TfwUIStatus {
-    uint8_t Phase = 0;  // 0 idle, 1 scanning, 2 backing up, 3 fixing
-    uint8_t Kind = 0;   // TfwCategoryKind
+    TfwPhase Phase = TfwPhase::Idle;
+    TfwCategoryKind Kind = TfwCategoryKind::None;
     std::wstring GroupCaption;
     int32_t Position = 0;
     int32_t Maximum = 0;
@@ -102,8 +101,18 @@ public:
     bool Is64 = false;
     int64_t Size = 0;
     std::wstring Caption;
+    // Why a scan found the item, in words the user can check against the
+    // system: what was looked for, where, and in which registry view (system
+    // code page). Empty for items that are no findings (definition entries).
+    std::string Why;
     TfwAddOnItem *AddOnInfo = nullptr;
     bool Listed = false;
+
+    // The line the review tree and the console show for a found item; empty:
+    // the item has no line of its own.
+    virtual std::wstring ReviewCaption() const { return Caption; }
+    // Why, as shown.
+    std::wstring Evidence() const;
 
     // Reads the item from its element; false when the entry is not valid and
     // must be dropped.
@@ -126,6 +135,8 @@ public:
     int Step = 0, Steps = 1, SubStep = 0, SubSteps = 1;
 
     virtual void LoadFromXML(TXMLTag *tag) {}
+    // How many entries of the definitions document the scanner works from.
+    virtual size_t EntryCount() const { return List.size(); }
     virtual void Scan() = 0;
     // Repairs the found and selected items in order, one progress step each,
     // until a report answers stop.
@@ -209,18 +220,20 @@ public:
     std::string Version;
     TfwCategory *Fix = nullptr, *Boost = nullptr, *Clean = nullptr;  // owned
     TfwItemsAddOns *AddOns = nullptr;  // owned by its group
-    bool Stopped = false;
+    // Set by the run on a stop answer and by Stop on the user-interface thread.
+    std::atomic<bool> Stopped{false};
     // Set by a fix run once it started changing the system.
     bool Changed = false;
-    // As TfwUIStatus::BackupFailed, for the whole of the last fix run.
-    uint8_t BackupFailed = 0;
     uint32_t LastReport = 0;
     TfwUIStatus Status;
     TfwProgressEvent OnProgress;
+    // Categories of the last fix run whose backup document could not be
+    // written.
+    std::vector<TfwCategoryKind> BackupFailed;
 
     // Hooks for a derived root; the base accepts everything.
     virtual bool AcceptGroup(const std::string &id) { return true; }
-    virtual bool AcceptCategoryFix(int kind) { return true; }
+    virtual bool AcceptCategoryFix(TfwCategoryKind kind) { return true; }
     virtual bool AcceptGroupFix(TfwGroup *group) { return true; }
 
     // Loads the document from the program's "DATA" resource.
@@ -228,18 +241,18 @@ public:
     // Loads from document text (the resource's content); for tools and tests.
     void LoadDefinitionsFromText(const std::string &text);
 
-    TfwCategory *Category(int kind) const;
+    TfwCategory *Category(TfwCategoryKind kind) const;
     TfwGroup *GroupById(const std::string &id) const;
 
     // Scans every enabled group of the fix, boost and clean categories.
     void ScanAll();
-    // Backs up and fixes one category (1 fix, 2 boost, 3 clean) or all (0).
-    void FixCategories(int kind);
+    // Backs up and fixes one category, or all of them for None.
+    void FixCategories(TfwCategoryKind kind);
     // Hands the status to OnProgress unless the last report is less than
     // 500 ms old (force reports always); false when the run must stop.
     bool ReportProgress(bool force);
-    // Counts findings while a scan runs: kind 1 fix, 2 boost, 0 the current one.
-    void AddFound(int count, int kind = 0);
+    // Counts findings while a scan runs, in the running category for None.
+    void AddFound(int count, TfwCategoryKind kind = TfwCategoryKind::None);
 };
 
 // One scan or fix run on a worker thread of its own. The thread frees itself
@@ -248,27 +261,25 @@ public:
 // false or Stop was called, every later report of the run answers false.
 class TfwExecThread : public TThread {
 public:
-    enum { ModeScan = 1, ModeFix = 3 };
     enum { CatFix = 2, CatBoost = 4, CatClean = 8 };
     using TFinishEvent = std::function<void(TfwExecThread *thread)>;
 
     // Created suspended; Start runs it. Installs its relay as the root's
     // progress callback.
     TfwExecThread(TfwMain *main, bool makeRestorePoint, TFinishEvent onFinish, TfwProgressEvent onProgress,
-                  int categories, int mode);
+                  int categories, TfwRunMode mode);
     ~TfwExecThread() override;
 
     TfwMain *Main;
-    int Mode;
-    int Categories;
+    TfwRunMode Mode;
+    int Categories;  // CatFix | CatBoost | CatClean
     bool MakeRestorePoint;
     TfwProgressEvent OnProgress;
     TFinishEvent OnFinish;
     TfwUIStatus LastStatus;
     bool Continue = true;
-    // What the finish callback reads: the categories left unfixed because
-    // their backup document could not be written (as TfwUIStatus).
-    uint8_t BackupFailed = 0;
+    // The run ended on a stop (kept for OnFinish; the root's flag is reset).
+    bool WasStopped = false;
 
     // Asks the run to end at its next report.
     void Stop();

@@ -89,58 +89,104 @@ bool TfwRegItem::LoadFromXML(TXMLTag *tag)
     Is64 = e.Is64;
     Date = e.Date;
     // The caption is single-byte text of the system code page, as written.
-    Caption.clear();
-    std::string caption = tag->GetAttr("caption");
-    if (!caption.empty()) {
-        int n = MultiByteToWideChar(CP_ACP, 0, caption.data(), int(caption.size()), nullptr, 0);
-        Caption.resize(n);
-        MultiByteToWideChar(CP_ACP, 0, caption.data(), int(caption.size()), &Caption[0], n);
-    }
+    Caption = AnsiToWide(tag->GetAttr("caption"));
     return Root && !Key.empty() && ScanMode != smNone && FixMode != fmNone;
 }
 
 std::string TfwRegItem::GetXML() const { return RegEntryXML(Entry()); }
 
-// The reason of a finding, empty when the stored state is acceptable. Runs in
-// the view the caller selected.
-std::string TfwRegItem::Check() const
+std::wstring TfwRegItem::ReviewCaption() const
 {
+    if (!Caption.empty()) return Caption;
+    std::string key = Key;
+    while (!key.empty() && key.back() == '\\') key.pop_back();
+    return AnsiToWide(RegRootName(Root) + "\\" + key + "   " + ValueName);
+}
+
+namespace {
+
+const char *RegTypeText(DWORD type)
+{
+    switch (type) {
+    case REG_SZ: return "REG_SZ";
+    case REG_EXPAND_SZ: return "REG_EXPAND_SZ";
+    case REG_BINARY: return "REG_BINARY";
+    case REG_DWORD: return "REG_DWORD";
+    case REG_MULTI_SZ: return "REG_MULTI_SZ";
+    case REG_QWORD: return "REG_QWORD";
+    case REG_NONE: return "REG_NONE";
+    default: return "another type";
+    }
+}
+
+std::string Quoted(const std::string &s) { return "\"" + s + "\""; }
+
+} // namespace
+
+// The reason of a finding for the trace, empty when the stored state is
+// acceptable; why receives the same finding in the user's words. Runs in the
+// view the caller selected.
+std::string TfwRegItem::Check(std::string &why) const
+{
+    const std::string where = RegFullKeyName(Root, Key);
+    const std::string view = ViewNote(Is64);
     if (ValueName.empty()) {
         DWORD type;
         std::string text;
-        if (RegReadAnyStr(Root, Key, "", type, text)) return text != Value ? "Invalid key value: " + text : "";
-        if (ScanMode == smValue && !RegKeyExists(Root, Key)) return "Key does not exists!";
+        if (RegReadAnyStr(Root, Key, "", type, text)) {
+            if (text == Value) return {};
+            why = "default value of " + where + " differs: " + Quoted(text) + ", wanted " + Quoted(Value) + view;
+            return "Invalid key value: " + text;
+        }
+        if (ScanMode == smValue && !RegKeyExists(Root, Key)) {
+            why = "key " + where + " not found" + view;
+            return "Key does not exists!";
+        }
         return {};
     }
+    const std::string value = "value " + ValueName + " of " + where;
     DWORD stored = 0;
     if (!RegValueType(Root, Key, ValueName, stored)) {
         // "exists" and "backup" only judge a value that is there.
-        if (ScanMode == smValue && !RegValueExists(Root, Key, ValueName)) return "Value does not exists!";
+        if (ScanMode == smValue && !RegValueExists(Root, Key, ValueName)) {
+            why = value + " not found" + view;
+            return "Value does not exists!";
+        }
         return {};
     }
     // Plain and expandable strings count as the same type.
     bool bothStrings = (stored == REG_SZ || stored == REG_EXPAND_SZ) && (ValueType == rtStr || ValueType == rtExStr);
-    if (int(stored) != ValueType && !bothStrings) return "Required type does not match!";
+    if (int(stored) != ValueType && !bothStrings) {
+        why = value + " is of type " + RegTypeText(stored) + ", wanted " + RegTypeText(DWORD(ValueType)) + view;
+        return "Required type does not match!";
+    }
     std::string text;
     switch (stored) {
     case REG_SZ:
     case REG_EXPAND_SZ:
     case REG_MULTI_SZ: {
         DWORD type;
-        if (RegReadAnyStr(Root, Key, ValueName, type, text) && text != Value) return "Invalid string value: " + text;
+        if (RegReadAnyStr(Root, Key, ValueName, type, text) && text != Value) {
+            why = value + " differs: " + Quoted(text) + ", wanted " + Quoted(Value) + view;
+            return "Invalid string value: " + text;
+        }
         break;
     }
     case REG_DWORD: {
         DWORD number = 0;
         uint32_t wanted = 0;
         if (!ParseRegNumber(Value, wanted)) wanted = 0;
-        if (RegReadDWORD(Root, Key, ValueName, number) && number != wanted)
+        if (RegReadDWORD(Root, Key, ValueName, number) && number != wanted) {
+            why = value + " differs: " + std::to_string(number) + ", wanted " + std::to_string(wanted) + view;
             return "Invalid num value: " + std::to_string(number);
+        }
         break;
     }
     case REG_BINARY:
-        if (RegReadBinaryHex(Root, Key, ValueName, text) && text != AsciiUpper(Value))
+        if (RegReadBinaryHex(Root, Key, ValueName, text) && text != AsciiUpper(Value)) {
+            why = value + " differs: " + text + ", wanted " + AsciiUpper(Value) + view;
             return "Invalid binary value: " + text;
+        }
         break;
     }
     return {};
@@ -151,8 +197,10 @@ void TfwRegItem::Scan()
     if (Found || ScanMode == smNone || (Is64 && !Is64BitOS())) return;
     try {
         SelectItemView(Is64);
-        std::string reason = Check();
+        std::string why;
+        std::string reason = Check(why);
         if (!reason.empty()) {
+            Why = why;
             Trace("BAD REGISTRY:" + RegFullKeyName(Root, Key) + "\\#" + ValueName + " = " + Value, tcScan,
                   tlFinding);
             Trace(reason, tcScan, tlFinding);
@@ -216,7 +264,7 @@ void AddDetailsOf(TfwItems *list, const TfwRegItem &found, const std::string &ke
         d->Key = k;
         d->ValueName = name;
         list->Add(d);
-        if (list->Main) list->Main->AddFound(1, 0);
+        if (list->Main) list->Main->AddFound(1);
     };
     std::vector<std::string> names;
     if (!RegEnumValueNames(found.Root, key, names)) return;
@@ -257,6 +305,8 @@ bool TfwFileItem::LoadFromXML(TXMLTag *tag)
 }
 
 // ---- startup definitions -----------------------------------------------------
+
+std::wstring TfwStartupItem::ReviewCaption() const { return AnsiToWide(Name); }
 
 bool TfwStartupItem::LoadFromXML(TXMLTag *tag)
 {

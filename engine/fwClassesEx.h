@@ -46,9 +46,13 @@ public:
     void Fix() override;
 
     TfwRegEntry Entry() const;
+    // "HKLM\Software\Key   ValueName" unless the definitions gave a caption.
+    std::wstring ReviewCaption() const override;
 
 private:
-    std::string Check() const;
+    // The reason for the trace and the evidence for the user, both empty when
+    // the stored state is acceptable.
+    std::string Check(std::string &why) const;
 };
 
 // Adds the content of a found key (item.Key, value name empty) to list as
@@ -77,6 +81,8 @@ public:
     // that cannot be deleted stays.
     void Fix() override;
     bool IsFolderEntry() const;
+    // The caption of the definitions, else the entry's expanded path.
+    std::wstring ReviewCaption() const override;
 
 private:
     std::string SearchPattern() const;
@@ -102,6 +108,7 @@ public:
     std::unique_ptr<std::vector<TfwStartupMatch>> Entries;
 
     bool LoadFromXML(TXMLTag *tag) override;
+    std::wstring ReviewCaption() const override;
     // Looks for the pattern's files (the 64-bit folders too on a 64-bit
     // system when the 32-bit expansion finds nothing).
     void Scan() override;
@@ -117,17 +124,6 @@ public:
     void LoadFromXML(TXMLTag *tag) override;
     void Scan() override;
 };
-
-// Scanners whose search is built on the registry and file layers; until that
-// lands they report nothing.
-#define TOVU_PENDING_SCANNER(Name)        \
-    class Name : public TfwItems {        \
-    public:                               \
-        using TfwItems::TfwItems;         \
-        void Scan() override {}           \
-    }
-
-#undef TOVU_PENDING_SCANNER
 
 // The shell's recycle-bin calls as the scanner makes them; tests replace them
 // so that the user's real bin is never touched.
@@ -168,6 +164,10 @@ public:
     std::vector<std::string> ExceptList;
 
     void LoadFromXML(TXMLTag *tag) override;
+    size_t EntryCount() const override
+    {
+        return ScanList.size() + IgnoreList.size() + SpecialList.size() + ExceptList.size();
+    }
     // Reports string values naming a missing file on a fixed drive, once per
     // physical value across both views; the fix deletes just that value.
     void Scan() override;
@@ -238,6 +238,7 @@ public:
     std::vector<std::string> IEList, FFList;
 
     void LoadFromXML(TXMLTag *tag) override;
+    size_t EntryCount() const override { return IEList.size() + FFList.size(); }
     void Scan() override {}
 };
 

@@ -62,6 +62,12 @@ std::string TfwFileItem::SearchPattern() const
     return Is64 ? ExpandPath64(p) : p;
 }
 
+std::wstring TfwFileItem::ReviewCaption() const
+{
+    if (!Caption.empty()) return Caption;
+    return AnsiToWide(Is64 ? ExpandPath64(TrimA(Path)) : ExpandPath(TrimA(Path)));
+}
+
 bool TfwFileItem::IsFolderEntry() const
 {
     std::string p = TrimA(Path);
@@ -81,6 +87,8 @@ void TfwFileItem::Scan()
         if (list->empty()) return;
         Found = Selected = true;
         Size = SumSizes(*list);
+        Why = std::to_string(list->size()) + (list->size() == 1 ? " entry" : " entries") + " of " +
+              std::to_string(Size) + " bytes match " + ExpandPath(pattern) + (Is64 ? " (64-bit folders)" : "");
         Trace("BAD FILE:" + Path, tcScan, tlFinding);
         Trace("Found files: " + std::to_string(list->size()) + "\r\nTotal Size: " + std::to_string(Size), tcScan,
               tlFinding);
@@ -153,7 +161,7 @@ void TfwItemsRecycleBin::Scan()
         }
         if (NotEmpty) Trace("RecycleBin is FULL " + std::to_string(ItemCount) + " items", tcScan, tlFinding);
         else Trace("RecycleBin is empty", tcScan, tlFinding);
-        if (Main) Main->AddFound(FoundCount(), 0);
+        if (Main) Main->AddFound(FoundCount());
     } catch (...) {
     }
 }

@@ -43,15 +43,7 @@ struct TCaseLess {
     bool operator()(const std::string &a, const std::string &b) const { return lstrcmpiA(a.c_str(), b.c_str()) < 0; }
 };
 
-std::wstring ToWide(const std::string &s)
-{
-    if (s.empty()) return {};
-    int n = MultiByteToWideChar(CP_ACP, 0, s.data(), int(s.size()), nullptr, 0);
-    if (n <= 0) return {};
-    std::wstring w(size_t(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, s.data(), int(s.size()), w.data(), n);
-    return w;
-}
+std::wstring ToWide(const std::string &s) { return AnsiToWide(s); }
 
 // A finding. The shared registry item deletes the whole key when asked to
 // delete an entry without a value name; here an empty name is the key's
@@ -243,6 +235,7 @@ private:
             item->Value = raw;
             item->FixMode = fmDelete;
             item->Is64 = Pass64;
+            item->Why = MissingFileWhy(v, vmBoth);
             if (IsExcepted(*item)) {
                 Trace("Registry IGNORED: " + std::to_string(Pass64 ? 2 : 1) + " " + rootName + "\\" + key + "\\#" +
                           name,
@@ -251,7 +244,7 @@ private:
                 return;
             }
             S.Add(item);
-            S.Main->AddFound(1, 0);
+            S.Main->AddFound(1);
             S.Main->ReportProgress(false);
         } catch (...) {
         }

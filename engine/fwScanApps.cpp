@@ -47,9 +47,10 @@ bool ReadText(HKEY root, const std::string &key, const std::string &name, std::s
 // Appends a found entry unless an exception or the list of cleaned entries
 // covers it; a key comes with its content as detail lines when asked.
 void AddRegFinding(TfwItems &scanner, HKEY root, const std::string &key, const std::string &name, bool is64,
-                   const std::string &reason, bool details)
+                   const std::string &reason, const std::string &why, bool details)
 {
     auto *item = new TfwRegItem(&scanner);
+    item->Why = why;
     item->Found = item->Selected = true;
     item->Root = root;
     item->Key = key;
@@ -63,7 +64,7 @@ void AddRegFinding(TfwItems &scanner, HKEY root, const std::string &key, const s
         return;
     }
     scanner.Add(item);
-    scanner.Main->AddFound(1, 0);
+    scanner.Main->AddFound(1);
     if (details) AddKeyDetails(&scanner, *item);
     Trace("BAD REGISTRY:" + where, tcScan, tlFinding);
     Trace(reason, tcScan, tlFinding);
@@ -141,7 +142,8 @@ void TfwItemsUninstall::Scan()
                         if (!ReadText(HKEY_LOCAL_MACHINE, key, "UninstallString", command)) return;
                         if (CommandResolves(command, mode)) return;
                         AddRegFinding(*this, HKEY_LOCAL_MACHINE, key, "", is64,
-                                      "Uninstaller does not exist: " + command, true);
+                                      "Uninstaller does not exist: " + command,
+                                      "uninstaller " + MissingFileWhy(command, mode), true);
                     });
     } catch (...) {
     }
@@ -158,7 +160,8 @@ void TfwItemsSharedDll::Scan()
                     [&](const std::string &name, const std::string &path, int mode, bool is64) {
                         if (FileResolves(path, mode)) return;
                         AddRegFinding(*this, HKEY_LOCAL_MACHINE, SharedDllsKey, name, is64,
-                                      "SharedDll does not exist: " + path, false);
+                                      "SharedDll does not exist: " + path,
+                                      "shared " + MissingFileWhy(path, mode), false);
                     });
     } catch (...) {
     }
@@ -182,7 +185,7 @@ void TfwItemsAppPaths::Scan()
                         if (!ReadText(HKEY_LOCAL_MACHINE, key, "", path)) return;
                         if (CommandResolves(path, mode)) return;
                         AddRegFinding(*this, HKEY_LOCAL_MACHINE, key, "", is64, "AppPath does not exist: " + path,
-                                      false);
+                                      "application " + MissingFileWhy(path, mode), false);
                     });
     } catch (...) {
     }
@@ -264,7 +267,8 @@ void TfwItemsMUICache::Scan()
                     const std::string file = MUICacheFile(name);
                     Trace(trimmed + " -> " + file, tcScan, tlDetail);
                     if (file.empty() || FileResolves(file, vmBoth)) return;
-                    AddRegFinding(*this, root, key, name, false, "MUI file does not exist: " + file, false);
+                    AddRegFinding(*this, root, key, name, false, "MUI file does not exist: " + file,
+                                  "resource " + MissingFileWhy(file, vmBoth), false);
                 });
             }
             NextStep();
@@ -291,7 +295,8 @@ void TfwItemsInvalidStartup::Scan()
                                    if (!ReadText(root, RunKey, name, command)) return;
                                    if (CommandResolves(command, mode)) return;
                                    AddRegFinding(*this, root, RunKey, name, pass64,
-                                                 "Startup file does not exist: " + command, false);
+                                                 "Startup file does not exist: " + command,
+                                                 "startup program " + MissingFileWhy(command, mode), false);
                                });
             if (!ok) return;
             NextStep();
@@ -323,8 +328,9 @@ void TfwItemsInvalidStartup::ScanShortcuts()
         // The fix deletes exactly the shortcut that was judged.
         item->Files = std::make_unique<std::vector<TfwFoundFile>>();
         item->Files->push_back({f.Path, item->Size});
+        item->Why = "shortcut target " + MissingFileWhy(target, vmBoth);
         Add(item);
-        Main->AddFound(1, 0);
+        Main->AddFound(1);
         Trace("BAD STARTUP FILE: " + f.Path, tcScan, tlFinding);
         Trace("Startup file does not exist: " + target, tcScan, tlFinding);
         Trace("", tcScan, tlFinding);

@@ -33,9 +33,9 @@ bool ReadServerValue(const std::string &key, std::string &value)
 enum TServerState { ssNone, ssResolved, ssMissing };
 
 // A type library's file value: "file" or "file\<resource number>".
-TServerState CheckTypeLibServer(const std::string &key, int mode)
+// value receives the server text that was read.
+TServerState CheckTypeLibServer(const std::string &key, int mode, std::string &value)
 {
-    std::string value;
     if (!ReadServerValue(key, value)) return ssNone;
     if (Resolves(value, mode)) return ssResolved;
     // Only a resource index may be cut off: cutting a file name would leave
@@ -113,9 +113,9 @@ void TfwItemsClassesKeys::Pass(int mode, bool judgedAlready)
             Trace("TrustedInstaller - " + key, tcScan, tlDetail);
             continue;
         }
-        std::string reason;
+        std::string reason, why;
         try {
-            reason = Test(key, mode);
+            reason = Test(key, mode, why);
         } catch (...) {
             continue;  // unreadable counts as sound
         }
@@ -127,13 +127,14 @@ void TfwItemsClassesKeys::Pass(int mode, bool judgedAlready)
         item->Key = key;
         item->FixMode = fmDelete;
         item->Is64 = Pass64;
+        item->Why = why;
         if (IsExcepted(*item)) {
             Trace("Registry IGNORED: " + key, tcScan, tlDetail);
             delete item;
             continue;
         }
         Add(item);
-        Main->AddFound(1, 0);
+        Main->AddFound(1);
         AddKeyDetails(this, *item);
         Trace("BAD REGISTRY:" + RegFullKeyName(HKEY_CLASSES_ROOT, key), tcScan, tlFinding);
         Trace(reason, tcScan, tlFinding);
@@ -141,7 +142,7 @@ void TfwItemsClassesKeys::Pass(int mode, bool judgedAlready)
     }
 }
 
-std::string TfwItemsCLSID::Test(const std::string &key, int mode)
+std::string TfwItemsCLSID::Test(const std::string &key, int mode, std::string &why)
 {
     static const char *const servers[] = {"InprocServer32", "LocalServer32", "InprocHandler32",
                                           "InprocServer",   "LocalServer",   "InprocHandler"};
@@ -151,12 +152,13 @@ std::string TfwItemsCLSID::Test(const std::string &key, int mode)
         if (!ReadServerValue(key + "\\" + server, value)) continue;
         if (Resolves(value, mode)) return {};
         Trace("COM server does not exists: " + value, tcScan, tlDetail);
+        if (!missing) why = std::string(server) + " " + MissingFileWhy(value, mode);
         missing = true;
     }
     return missing ? "Server does not exist!" : "";
 }
 
-std::string TfwItemsInterfaces::Test(const std::string &key, int)
+std::string TfwItemsInterfaces::Test(const std::string &key, int, std::string &why)
 {
     const std::string sub = key + "\\TypeLib";
     DWORD type = 0;
@@ -164,10 +166,12 @@ std::string TfwItemsInterfaces::Test(const std::string &key, int)
     if (!RegKeyExists(HKEY_CLASSES_ROOT, sub) || !RegReadAnyStr(HKEY_CLASSES_ROOT, sub, "", type, value)) return {};
     value = TrimA(value);
     if (!value.empty() && RegKeyExists(HKEY_CLASSES_ROOT, "TypeLib\\" + value)) return {};
+    why = value.empty() ? "TypeLib subkey names no type library"
+                        : "type library " + value + " not registered (HKCR\\TypeLib)";
     return "Referenced TypeLib does not exist:  " + value;
 }
 
-std::string TfwItemsTypelib::Test(const std::string &key, int mode)
+std::string TfwItemsTypelib::Test(const std::string &key, int mode, std::string &why)
 {
     const bool is64 = Is64BitOS();
     bool missing = false;
@@ -178,13 +182,20 @@ std::string TfwItemsTypelib::Test(const std::string &key, int mode)
         if (!RegEnumSubKeyNames(HKEY_CLASSES_ROOT, key + "\\" + version, subkeys)) continue;
         for (const std::string &sub : subkeys) {
             const std::string p = key + "\\" + version + "\\" + sub + "\\";
-            TServerState state = CheckTypeLibServer(p + "win32", mode);
+            std::string value;
+            TServerState state = CheckTypeLibServer(p + "win32", mode, value);
             if (state == ssResolved) return {};
-            if (state == ssMissing) missing = true;
+            if (state == ssMissing) {
+                if (!missing) why = "win32 server " + MissingFileWhy(value, mode);
+                missing = true;
+            }
             if (is64) {
-                state = CheckTypeLibServer(p + "win64", vm64);
+                state = CheckTypeLibServer(p + "win64", vm64, value);
                 if (state == ssResolved) return {};
-                if (state == ssMissing) missing = true;
+                if (state == ssMissing) {
+                    if (!missing) why = "win64 server " + MissingFileWhy(value, vm64);
+                    missing = true;
+                }
             }
         }
     }

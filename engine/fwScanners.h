@@ -37,9 +37,10 @@ public:
 
 protected:
     virtual const char *RootKey() const = 0;
-    // The reason of a finding for the key "RootKey\name", empty when sound.
-    // mode is the view mode for the file probes of this pass.
-    virtual std::string Test(const std::string &key, int mode) = 0;
+    // The reason of a finding for the key "RootKey\name" (for the trace),
+    // empty when sound; why receives the evidence for the user. mode is the
+    // view mode for the file probes of this pass.
+    virtual std::string Test(const std::string &key, int mode, std::string &why) = 0;
 
 private:
     void Pass(int mode, bool judgedAlready);
@@ -53,7 +54,7 @@ public:
 
 protected:
     const char *RootKey() const override { return "CLSID"; }
-    std::string Test(const std::string &key, int mode) override;
+    std::string Test(const std::string &key, int mode, std::string &why) override;
 };
 
 // Interfaces whose TypeLib subkey names a type library that is not registered
@@ -64,7 +65,7 @@ public:
 
 protected:
     const char *RootKey() const override { return "Interface"; }
-    std::string Test(const std::string &key, int mode) override;
+    std::string Test(const std::string &key, int mode, std::string &why) override;
 };
 
 // Type libraries none of whose win32 (or, on a 64-bit system, win64) files is
@@ -75,7 +76,7 @@ public:
 
 protected:
     const char *RootKey() const override { return "TypeLib"; }
-    std::string Test(const std::string &key, int mode) override;
+    std::string Test(const std::string &key, int mode, std::string &why) override;
 };
 
 // Uninstall entries whose UninstallString names a missing program; the entry's

@@ -80,7 +80,7 @@ void TfwItemsMemory::Scan()
     Main->Status.MemoryFree = freePercent;
     if (TotalMB <= 1024 && freePercent <= 20) {
         Advised = true;
-        Main->AddFound(1, 0);
+        Main->AddFound(1);
     } else {
         Main->Status.MemoryFree = -1;
     }
@@ -269,11 +269,16 @@ void TfwItemsDelayStartup::Scan()
                         e.Priority = item->Priority;
                         item->Found = true;
                         item->Selected = true;
-                        Main->AddFound(1, 0);
+                        Main->AddFound(1);
                         TraceScan("DELAY STARTUP: " + item->Name);
                         TraceScan("RUN APP: " + file);
                         TraceScan("DEFINED AS: " + item->Pattern);
                         TraceScan(e.IsShortcut ? "SHORTCUT: " + e.ShortcutPath : "REGISTRY: " + e.Name);
+                        const std::string where =
+                            e.IsShortcut ? "shortcut " + e.ShortcutPath
+                                         : "Run value " + e.Name + " of " + RegFullKeyName(e.Root, e.Key) +
+                                               ViewNote(e.Is64);
+                        item->Why += (item->Why.empty() ? "starts with Windows: " : "; ") + where;
                         rows.push_back({file, std::move(r->second)});
                     }
                     Running.erase(range.first, range.second);

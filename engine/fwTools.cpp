@@ -1,5 +1,7 @@
 #include "engine/fwTools.h"
 
+#include "platform/SystemPathsU.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -43,4 +45,28 @@ std::string ResultSizeText(int64_t bytes)
     if (bytes <= 102400) return Unit(bytes / 1024.0, "KB");
     if (bytes < 1073741824) return Unit(bytes / 1024.0 / 1024.0, "MB");
     return Unit(bytes / 1024.0 / 1024.0 / 1024.0, "GB");
+}
+
+std::string ViewNote(bool is64)
+{
+    if (!Is64BitOS()) return {};
+    return is64 ? " (64-bit view)" : " (32-bit view)";
+}
+
+std::string ModeNote(int mode)
+{
+    if (!Is64BitOS()) return {};
+    if (mode == vm64) return " (64-bit view)";
+    if (mode == vm32) return " (32-bit view)";
+    return " (both views)";
+}
+
+std::string MissingFileWhy(const std::string &text, int mode)
+{
+    std::string path = CleanPath(text);
+    if (path.empty()) path = text;
+    // A quoted command leaves its quotes on the path part.
+    while (!path.empty() && path.front() == '"') path.erase(0, 1);
+    while (!path.empty() && path.back() == '"') path.pop_back();
+    return "file " + path + " not found" + ModeNote(mode);
 }

@@ -63,3 +63,15 @@ int64_t SumSizes(const std::vector<TfwFoundFile> &list);
 // Appends the direct subfolders of folder (macros expanded): with fullPaths as
 // folder + name + "\", otherwise the bare names.
 void ListSubfolders(const std::string &folder, std::vector<std::string> &list, bool fullPaths);
+
+// ---- evidence of findings ----------------------------------------------------
+// Pieces of the texts a finding gives as its reason (TfwItem::Why). They name
+// the view only on a 64-bit system, where it tells the user where to look.
+
+// " (32-bit view)" or " (64-bit view)"; empty on a 32-bit system.
+std::string ViewNote(bool is64);
+// As ViewNote for a resolution mode; vmBoth reads " (both views)".
+std::string ModeNote(int mode);
+// "file C:\x\gone.dll not found (32-bit view)": the path part of a reference
+// that did not resolve.
+std::string MissingFileWhy(const std::string &text, int mode);

@@ -5,6 +5,8 @@
 
 #include <sddl.h>
 
+#include <initializer_list>
+
 namespace {
 
 // Access entries are built from the world SID itself rather than from its
@@ -46,7 +48,60 @@ AddMandatoryAceFn AddMandatoryAcePtr()
     return fn;
 }
 
+// A SID of the NT authority, built into static storage by the caller.
+PSID BuildNtSid(BYTE *storage, std::initializer_list<DWORD> rids)
+{
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    InitializeSid(storage, &nt, static_cast<BYTE>(rids.size()));
+    DWORD i = 0;
+    for (DWORD rid : rids) *GetSidSubAuthority(storage, i++) = rid;
+    return static_cast<PSID>(storage);
+}
+
+bool IsTrustedOwner(PSID owner)
+{
+    return owner && IsValidSid(owner) && (EqualSid(owner, AdministratorsSid()) || EqualSid(owner, LocalSystemSid()));
+}
+
+// Administrators and SYSTEM all of `full`, Users `read`; each entry carries
+// `inherit`. The list lives in `storage`.
+PACL BuildAdminWriteUserReadAcl(std::vector<BYTE> &storage, ACCESS_MASK full, ACCESS_MASK read, BYTE inherit)
+{
+    const PSID sids[] = {AdministratorsSid(), LocalSystemSid(), UsersSid()};
+    DWORD size = sizeof(ACL);
+    for (PSID sid : sids) size += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(sid);
+    storage.assign(size, 0);
+    PACL acl = reinterpret_cast<PACL>(storage.data());
+    if (!InitializeAcl(acl, size, ACL_REVISION) ||
+        !AddAccessAllowedAceEx(acl, ACL_REVISION, inherit, full, sids[0]) ||
+        !AddAccessAllowedAceEx(acl, ACL_REVISION, inherit, full, sids[1]) ||
+        !AddAccessAllowedAceEx(acl, ACL_REVISION, inherit, read, sids[2]))
+        return nullptr;
+    return acl;
+}
+
 } // namespace
+
+PSID AdministratorsSid()
+{
+    static BYTE storage[SECURITY_MAX_SID_SIZE];
+    static const PSID sid = BuildNtSid(storage, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS});
+    return sid;
+}
+
+PSID LocalSystemSid()
+{
+    static BYTE storage[SECURITY_MAX_SID_SIZE];
+    static const PSID sid = BuildNtSid(storage, {SECURITY_LOCAL_SYSTEM_RID});
+    return sid;
+}
+
+PSID UsersSid()
+{
+    static BYTE storage[SECURITY_MAX_SID_SIZE];
+    static const PSID sid = BuildNtSid(storage, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS});
+    return sid;
+}
 
 PSID EveryoneSid()
 {
@@ -222,4 +277,64 @@ TKeyOwner RegKeyOwnerOf(HKEY root, const std::string &key)
 std::string RegKeyOwner(HKEY root, const std::string &key)
 {
     return RegKeyOwnerOf(root, key).Account;
+}
+
+bool SetAdminWriteUserReadFile(const std::string &path)
+{
+    if (!HasAccessLists()) return true;
+    const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    const bool folder = attributes & FILE_ATTRIBUTE_DIRECTORY;
+    std::vector<BYTE> storage;
+    PACL acl = BuildAdminWriteUserReadAcl(storage, FILE_ALL_ACCESS, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE,
+                                          folder ? CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE : 0);
+    if (!acl) return false;
+    std::vector<char> name(path.begin(), path.end());
+    name.push_back('\0');
+    const SECURITY_INFORMATION dacl = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+    // The owner first: a standard user who owned the object could otherwise
+    // write any list back. Setting it needs an administrator's token; where
+    // that is refused the list is still written and the owner judged below.
+    SetNamedSecurityInfoA(name.data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, AdministratorsSid(), nullptr,
+                          nullptr, nullptr);
+    if (SetNamedSecurityInfoA(name.data(), SE_FILE_OBJECT, dacl, nullptr, nullptr, acl, nullptr) != ERROR_SUCCESS)
+        return false;
+    return IsOwnedByAdministratorsOrSystem(path);
+}
+
+bool SetAdminWriteUserReadKey(HKEY root, const std::string &key, int view)
+{
+    if (!HasAccessLists()) return true;
+    TRegViewScope scope(view == 64 || (view == 0 && RegView64), view == 32 || (view == 0 && RegView32));
+    TRegKey k;
+    if (k.Open(root, key, READ_CONTROL | WRITE_DAC | WRITE_OWNER) != ERROR_SUCCESS &&
+        k.Open(root, key, READ_CONTROL | WRITE_DAC) != ERROR_SUCCESS)
+        return false;
+    std::vector<BYTE> storage;
+    PACL acl = BuildAdminWriteUserReadAcl(storage, KEY_ALL_ACCESS, KEY_READ,
+                                          CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE);
+    if (!acl) return false;
+    SetSecurityInfo(k.Get(), SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, AdministratorsSid(), nullptr, nullptr,
+                    nullptr);
+    if (SetSecurityInfo(k.Get(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                        nullptr, nullptr, acl, nullptr) != ERROR_SUCCESS)
+        return false;
+    PSID owner = nullptr;
+    TLocalFree descriptor;
+    return GetSecurityInfo(k.Get(), SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                           &descriptor.p) == ERROR_SUCCESS &&
+           IsTrustedOwner(owner);
+}
+
+bool IsOwnedByAdministratorsOrSystem(const std::string &path)
+{
+    if (!HasAccessLists()) return true;
+    if (path.empty()) return false;
+    std::vector<char> name(path.begin(), path.end());
+    name.push_back('\0');
+    PSID owner = nullptr;
+    TLocalFree descriptor;
+    return GetNamedSecurityInfoA(name.data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                                 nullptr, &descriptor.p) == ERROR_SUCCESS &&
+           IsTrustedOwner(owner);
 }

@@ -70,3 +70,26 @@ struct TKeyOwner {
     std::string Account, Sid;
 };
 TKeyOwner RegKeyOwnerOf(HKEY root, const std::string &key);
+
+// Machine-wide places an elevated program trusts (its program folder, the
+// machine-wide settings key, the backups, translation, update and startup
+// folders): only Administrators and SYSTEM may change them, Users may read.
+// The access list replaces the old one and is shielded from inheritance, so
+// that a parent folder granting users write access (the all-users data
+// folder does) does not leak into it; the owner becomes Administrators where
+// the caller may set it. Entries are inherited by subfolders, files and
+// subkeys. True when the list was written and the owner is Administrators or
+// SYSTEM afterwards; true without doing anything where Windows keeps no
+// access lists.
+bool SetAdminWriteUserReadFile(const std::string &path);
+// The same for a registry key. view: 0 the calling thread's view (RegistryU),
+// 32 or 64 that view of a 64-bit system (ignored on a 32-bit one).
+bool SetAdminWriteUserReadKey(HKEY root, const std::string &key, int view = 0);
+// Whether the owner of a file or folder is the Administrators group or
+// SYSTEM, so that no standard user can have rewritten its access list. False
+// when the owner cannot be read; true where Windows keeps no access lists.
+bool IsOwnedByAdministratorsOrSystem(const std::string &path);
+// The two trusted owners and the readers, built once per process.
+PSID AdministratorsSid();
+PSID LocalSystemSid();
+PSID UsersSid();

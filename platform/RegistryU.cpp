@@ -1,5 +1,6 @@
 #include "platform/RegistryU.h"
 #include "platform/RegistryWideU.h"
+#include "platform/TextU.h"
 
 #include "platform/SystemPathsU.h"
 #include "platform/XMLU.h"
@@ -327,11 +328,9 @@ bool RegReadAnyStr(HKEY root, const std::string &key, const std::string &name, D
 bool RegReadStrW(HKEY root, const std::string &key, const std::string &name, std::wstring &value)
 {
     value.clear();
-    std::wstring wideName;
-    int n = MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, nullptr, 0);
-    if (n <= 0) return false;
-    wideName.resize(n);
-    MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, wideName.data(), n);
+    // The default value has the empty name, which converts to an empty text.
+    std::wstring wideName = AnsiToWide(name.c_str());
+    if (wideName.empty() && !name.empty()) return false;
 
     TRegKey k;
     if (k.Open(root, key, KEY_READ) != ERROR_SUCCESS) return false;
@@ -556,11 +555,7 @@ std::string RegKeyKernelPath(HKEY openKey)
     const wchar_t *name = reinterpret_cast<const wchar_t *>(buf.data() + 1);
     int wideLen = static_cast<int>(nameBytes / sizeof(wchar_t));
     if (wideLen == 0) return {};
-    int n = WideCharToMultiByte(CP_ACP, 0, name, wideLen, nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return {};
-    std::string path(n, '\0');
-    WideCharToMultiByte(CP_ACP, 0, name, wideLen, path.data(), n, nullptr, nullptr);
-    return path;
+    return WideToAnsi(std::wstring(name, size_t(wideLen)));
 }
 
 std::string RegKeyKernelPath(HKEY root, const std::string &key)

@@ -12,6 +12,8 @@
 // arguments without calling the registry).
 #pragma once
 
+#include "platform/HandlesU.h"
+
 #include <windows.h>
 
 #include <string>
@@ -45,24 +47,7 @@ private:
 // Add it to the access of every RegOpenKeyEx/RegCreateKeyEx of the thread.
 REGSAM RegViewFlag();
 
-// Uncopyable owner of an open key; Open adds the thread's view flag.
-class TRegKey {
-public:
-    TRegKey() = default;
-    ~TRegKey() { Close(); }
-    TRegKey(const TRegKey &) = delete;
-    TRegKey &operator=(const TRegKey &) = delete;
-
-    // Returns the registry's result code; on failure the owner holds no key.
-    LONG Open(HKEY root, const std::string &key, REGSAM access);
-    LONG Create(HKEY root, const std::string &key, REGSAM access);
-    LONG Close();
-    HKEY Get() const { return FKey; }
-    explicit operator bool() const { return FKey != nullptr; }
-
-private:
-    HKEY FKey = nullptr;
-};
+// TRegKey, the owner of an open key, is in HandlesU.h with the other owners.
 
 // Names and paths.
 // "HKCR", "HKCU", "HKLM", "HKU"; "HKUNKNOWN" for any other root.

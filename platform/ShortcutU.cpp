@@ -1,4 +1,5 @@
 #include "platform/ShortcutU.h"
+#include "platform/TextU.h"
 
 #include "platform/FileU.h"
 #include "platform/XMLU.h"
@@ -26,15 +27,8 @@ bool HasLnkExtension(const std::string &path)
     return dot != std::string::npos && path[dot] == '.' && SameNameA(path.substr(dot), ".lnk");
 }
 
-std::wstring Widen(const std::string &text)
-{
-    int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (n <= 0) return {};
-    std::wstring w(size_t(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, w.data(), n);
-    w.resize(size_t(n - 1));
-    return w;
-}
+// Up to the first NUL, as the shell reads the text.
+std::wstring Widen(const std::string &text) { return AnsiToWide(text.c_str()); }
 
 } // namespace
 

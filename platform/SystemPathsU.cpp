@@ -1,4 +1,5 @@
 #include "platform/SystemPathsU.h"
+#include "platform/TextU.h"
 
 #include "platform/RegistryU.h"
 #include "platform/SystemLibraryU.h"
@@ -18,6 +19,7 @@ struct DynamicFns {
     BOOL(WINAPI *DisableRedirection)(PVOID *) = nullptr;
     BOOL(WINAPI *RevertRedirection)(PVOID) = nullptr;
     HRESULT(WINAPI *GetKnownFolderPath)(const GUID &, DWORD, HANDLE, PWSTR *) = nullptr;
+    UINT(WINAPI *GetSystemWow64Directory)(LPSTR, UINT) = nullptr;
 };
 
 template <typename T>
@@ -34,6 +36,7 @@ const DynamicFns &Fns()
         Bind(f.IsWow64Process, kernel, "IsWow64Process");
         Bind(f.DisableRedirection, kernel, "Wow64DisableWow64FsRedirection");
         Bind(f.RevertRedirection, kernel, "Wow64RevertWow64FsRedirection");
+        Bind(f.GetSystemWow64Directory, kernel, "GetSystemWow64DirectoryA");
         // Kept loaded for the life of the process, like the pointer.
         Bind(f.GetKnownFolderPath, LoadSystemLibrary("shell32.dll"), "SHGetKnownFolderPath");
         return f;
@@ -147,10 +150,8 @@ std::string ShellOrRegistry(int csidl, HKEY root, const char *valueName)
 
 std::string ShellParsedLongPath(const std::string &path)
 {
-    int n = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
-    if (n <= 0) return {};
-    std::wstring wide(n, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), n);
+    std::wstring wide = AnsiToWide(path.c_str());
+    if (wide.empty()) return {};
     IShellFolder *desktop = nullptr;
     if (FAILED(SHGetDesktopFolder(&desktop)) || !desktop) return {};
     std::string result;
@@ -261,7 +262,10 @@ std::string SystemDir()
 std::string SystemDir32()
 {
     static FolderSlot slot;
-    return slot.Get([] { return Is64BitOS() ? ApiString(GetSystemWow64DirectoryA) : SystemDir(); });
+    return slot.Get([] {
+        if (!Is64BitOS() || !Fns().GetSystemWow64Directory) return SystemDir();
+        return ApiString(Fns().GetSystemWow64Directory);
+    });
 }
 
 std::string SystemDir64()
@@ -401,14 +405,8 @@ std::string AllUsersDocumentsDir()
         if (!Fns().GetKnownFolderPath) return std::string();
         PWSTR wide = nullptr;
         std::string path;
-        if (SUCCEEDED(Fns().GetKnownFolderPath(PublicDocumentsId, 0, nullptr, &wide)) && wide) {
-            int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-            if (n > 1) {
-                path.resize(n);
-                WideCharToMultiByte(CP_ACP, 0, wide, -1, path.data(), n, nullptr, nullptr);
-                path.resize(n - 1);
-            }
-        }
+        if (SUCCEEDED(Fns().GetKnownFolderPath(PublicDocumentsId, 0, nullptr, &wide)) && wide)
+            path = WideToAnsi(wide);
         CoTaskMemFree(wide);
         return path;
     });

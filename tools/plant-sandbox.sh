@@ -4,11 +4,13 @@
 # registry entries of a removed program, files to clean, and a startup
 # program that can start later.
 #   plant-sandbox.sh BUILD_DIR [--fresh]
+# TOVU_SANDBOX names another prefix under BUILD_DIR (tests plant their own).
 # Planting happens once; --fresh starts again from a new prefix.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
-prefix=$build/sandbox64
+name=${TOVU_SANDBOX:-sandbox64}
+prefix=$build/$name
 if [ "${2:-}" = "--fresh" ]; then
   WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
   rm -rf "$prefix"
@@ -18,7 +20,7 @@ fi
 cp "$here/sandbox.reg" "$build/sandbox.reg"
 # The 64-bit registry editor writes the keys as named; the Wow6432Node keys
 # are the 32-bit view.
-TOVU_PREFIX=sandbox64 "$here/wine-run.sh" 64 "$build" regedit /S 'T:\sandbox.reg'
+TOVU_PREFIX=$name "$here/wine-run.sh" 64 "$build" regedit /S 'T:\sandbox.reg'
 
 c=$prefix/drive_c
 mkdir -p "$c/windows/temp/SandboxSetup" "$c/windows/minidump" "$c/found.000"

@@ -203,7 +203,7 @@ TEST_F(Backups, NoChangeWithoutItsBackup)
         PutRaw(HKEY_CURRENT_USER, 0, K, "v", REG_SZ, "old\0"s);
         SetBackupDocumentsFolder(c.folder);
         TfwMain m;
-        m.Fix = new TfwCategory(&m, ckFix);
+        m.Fix = new TfwCategory(&m, TfwCategoryKind::Fix);
         auto *g = new TfwGroup(&m);
         g->Items = new TfwItemsList(&m);
         m.Fix->Groups.push_back(g);
@@ -221,12 +221,13 @@ TEST_F(Backups, NoChangeWithoutItsBackup)
             failedSeen.push_back(s.BackupFailed);
             return true;
         };
-        m.FixCategories(ckFix);
+        m.FixCategories(TfwCategoryKind::Fix);
         RegView64 = RegView32 = false;
         EXPECT_EQ(GetRaw(HKEY_CURRENT_USER, 0, K, "v"), c.fixed ? "1:new\0"s : "1:old\0"s);
-        EXPECT_EQ(m.BackupFailed, c.fixed ? 0 : 1 << ckFix);
+        EXPECT_EQ(m.BackupFailed, c.fixed ? std::vector<TfwCategoryKind>{}
+                                          : std::vector<TfwCategoryKind>{TfwCategoryKind::Fix});
         ASSERT_FALSE(failedSeen.empty());
-        EXPECT_EQ(failedSeen.back(), m.BackupFailed) << "the last report carries it";
+        EXPECT_EQ(failedSeen.back(), c.fixed ? 0 : 1 << unsigned(TfwCategoryKind::Fix)) << "the last report carries it";
         TfwRegItem probe(nullptr);
         probe.Root = HKEY_CURRENT_USER;
         probe.Key = K;

@@ -108,7 +108,7 @@ protected:
         scanner_ = new TfwItemsDelayStartup(&main_);
         scanner_->LoadFromXML(xml.Root()->FindFirst("items"));
         ASSERT_EQ(scanner_->List.size(), 3u);
-        main_.Status.Kind = ckBoost;
+        main_.Status.Kind = TfwCategoryKind::Boost;
 
         userValue_ = marker_;
         machineValue_ = marker_ + "64";
@@ -385,7 +385,7 @@ protected:
         FakeMemory::allocs = FakeMemory::frees = FakeMemory::touched = 0;
         FakeMemory::real = false;
         TfwItemsMemory::Api = {FakeMemory::Status, FakeMemory::Alloc, FakeMemory::Free};
-        main_.Status.Kind = ckBoost;
+        main_.Status.Kind = TfwCategoryKind::Boost;
         main_.Status.Position = 17;
         main_.Status.Maximum = 99;
     }
@@ -424,7 +424,7 @@ TEST_F(Memory, AdvisedOnlyOnSmallBusySystems)
     for (const Case &c : cases) {
         SCOPED_TRACE(std::to_string(c.total) + "/" + std::to_string(c.avail));
         TfwMain main;
-        main.Status.Kind = ckBoost;
+        main.Status.Kind = TfwCategoryKind::Boost;
         TfwItemsMemory mem(&main);
         FakeMemory::ok = c.ok;
         FakeMemory::total = c.total;

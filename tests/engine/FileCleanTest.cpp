@@ -785,21 +785,21 @@ TEST_F(RecycleBin, EmptyBinGroupIsNotFixed)
     FakeBin::size = FakeBin::items = 0;
     FakeBin::emptied = 0;
     TfwMain m;
-    m.Clean = new TfwCategory(&m, ckClean);
+    m.Clean = new TfwCategory(&m, TfwCategoryKind::Clean);
     auto *g = new TfwGroup(&m);
     g->Id = "recycle-bin";
     g->Items = CreateScanner("recycle-bin", &m);
     m.Clean->Groups.push_back(g);
     m.ScanAll();
     EXPECT_EQ(m.Clean->SelectedSize(), 0);
-    m.FixCategories(ckClean);
+    m.FixCategories(TfwCategoryKind::Clean);
     EXPECT_EQ(FakeBin::emptied, 0);
 
     FakeBin::size = 1000;
     FakeBin::items = 3;
     m.ScanAll();
     EXPECT_EQ(m.Clean->SelectedSize(), 1000);
-    m.FixCategories(ckClean);
+    m.FixCategories(TfwCategoryKind::Clean);
     EXPECT_EQ(FakeBin::emptied, 1);
 }
 

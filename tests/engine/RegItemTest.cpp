@@ -340,7 +340,7 @@ TEST_F(RegItems, KeyDetailsFollowTheFoundKey)
     PutRaw(HKEY_CURRENT_USER, 0, K, "a", REG_SZ, "1\0"s);
     PutRaw(HKEY_CURRENT_USER, 0, K, "b", REG_SZ, "2\0"s);
     PutRaw(HKEY_CURRENT_USER, 0, K + "\\Sub"s, "c", REG_DWORD, Dword(3));
-    Main.Status.Kind = ckFix;
+    Main.Status.Kind = TfwCategoryKind::Fix;
     TfwRegItem *key = Item(HKEY_CURRENT_USER, K, "", "", rtNone, smNone, fmDelete);
     key->Found = key->Selected = true;
     AddKeyDetails(List, *key);

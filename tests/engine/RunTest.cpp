@@ -57,7 +57,7 @@ TfwGroup *AddGroup(TfwMain &m, TfwCategory *c, const char *id, int weight, int c
 TEST(Run, CleanOnlyScanSumsSizesAndSkipsDisabledGroups)
 {
     TfwMain m;
-    m.Clean = new TfwCategory(&m, ckClean);
+    m.Clean = new TfwCategory(&m, TfwCategoryKind::Clean);
     AddGroup(m, m.Clean, "a", 10, 2, 100);
     TfwGroup *off = AddGroup(m, m.Clean, "off", 50, 3, 7);
     AddGroup(m, m.Clean, "b", 20, 1, 1000);
@@ -73,14 +73,14 @@ TEST(Run, CleanOnlyScanSumsSizesAndSkipsDisabledGroups)
     // The last report of the clean category, before the status is cleared.
     const TfwUIStatus *last = nullptr;
     for (const auto &s : seen)
-        if (s.Phase == 1) last = &s;
+        if (s.Phase == TfwPhase::Scanning) last = &s;
     ASSERT_NE(last, nullptr);
     EXPECT_EQ(last->Maximum, 30);
     EXPECT_EQ(last->Position, 30);
     EXPECT_EQ(last->CleanSize, 1200);
     EXPECT_EQ(last->FixCount, 0);
     EXPECT_EQ(last->BoostCount, 0);
-    EXPECT_EQ(seen.back().Phase, 0);
+    EXPECT_EQ(seen.back().Phase, TfwPhase::Idle);
     EXPECT_TRUE(off->Items->List.empty());
     EXPECT_EQ(m.Clean->FoundCount(), 3);
     off->Selected = false;
@@ -90,7 +90,7 @@ TEST(Run, CleanOnlyScanSumsSizesAndSkipsDisabledGroups)
 TEST(Run, ProgressFractionWeightsGroups)
 {
     TfwMain m;
-    m.Fix = new TfwCategory(&m, ckFix);
+    m.Fix = new TfwCategory(&m, TfwCategoryKind::Fix);
     TfwGroup *a = AddGroup(m, m.Fix, "a", 200, 0, 0);
     AddGroup(m, m.Fix, "b", 100, 0, 0);
     m.Fix->Done = 0;
@@ -109,7 +109,7 @@ TEST(Run, ProgressFractionWeightsGroups)
 TEST(Run, CleanFixHasNoBackupPhase)
 {
     TfwMain m;
-    m.Clean = new TfwCategory(&m, ckClean);
+    m.Clean = new TfwCategory(&m, TfwCategoryKind::Clean);
     AddGroup(m, m.Clean, "a", 10, 2, 1);
     AddGroup(m, m.Clean, "none", 10, 0, 1);
     TfwGroup *b = AddGroup(m, m.Clean, "b", 10, 1, 1);
@@ -120,10 +120,10 @@ TEST(Run, CleanFixHasNoBackupPhase)
         seen.push_back(s);
         return true;
     };
-    m.FixCategories(ckClean);
+    m.FixCategories(TfwCategoryKind::Clean);
     ASSERT_FALSE(seen.empty());
     for (const auto &s : seen) {
-        EXPECT_NE(s.Phase, 2);
+        EXPECT_NE(s.Phase, TfwPhase::BackingUp);
         EXPECT_EQ(s.Maximum, 2);  // one active group: n + 1
     }
     auto fixed = [](TfwGroup *g) {
@@ -149,7 +149,7 @@ TEST(Run, StopIsStickyAndFinishStillRuns)
 {
     ASSERT_TRUE(InitSynchronize());
     TfwMain m;
-    m.Boost = new TfwCategory(&m, ckBoost);
+    m.Boost = new TfwCategory(&m, TfwCategoryKind::Boost);
     TfwGroup *a = AddGroup(m, m.Boost, "a", 10, 50, 0);
     TfwGroup *b = AddGroup(m, m.Boost, "b", 10, 5, 0);
     static_cast<FakeScanner *>(a->Items)->ForceReports = true;
@@ -163,7 +163,7 @@ TEST(Run, StopIsStickyAndFinishStillRuns)
             if (calls == 3) stopped = true;
             return !stopped;  // would answer true again after the stop
         },
-        TfwExecThread::CatBoost, TfwExecThread::ModeScan);
+        TfwExecThread::CatBoost, TfwRunMode::Scan);
     RunToEnd(t, finished);
     EXPECT_EQ(afterStop, 0);
     EXPECT_TRUE(b->Items->List.empty());
@@ -233,8 +233,8 @@ TEST(Run, RestorePointOpensBeforeTheFixAndClosesOrCancelsAfterIt)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         TfwMain m;
-        m.Fix = new TfwCategory(&m, ckFix);
-        m.Clean = new TfwCategory(&m, ckClean);
+        m.Fix = new TfwCategory(&m, TfwCategoryKind::Fix);
+        m.Clean = new TfwCategory(&m, TfwCategoryKind::Clean);
         TfwGroup *g = AddGroup(m, m.Clean, "a", 10, 3, 5);
         TfwGroup *g2 = AddGroup(m, m.Clean, "b", 10, 3, 5);
         static_cast<FakeScanner *>(g->Items)->ForceReports = true;
@@ -250,12 +250,12 @@ TEST(Run, RestorePointOpensBeforeTheFixAndClosesOrCancelsAfterIt)
                 if (c.stopOnceAFixRan && static_cast<FakeItem *>(g->Items->List[0])->Fixed > 0) return false;
                 return !(c.stopAt && seen.size() >= c.stopAt);
             },
-            c.categories, TfwExecThread::ModeFix);
+            c.categories, TfwRunMode::Fix);
         RunToEnd(t, finished);
 
         ASSERT_GE(seen.size(), 2u);
         EXPECT_EQ(seen[0].GroupCaption, L"Creating System Restore Point...");
-        EXPECT_EQ(seen[0].Phase, 0);
+        EXPECT_EQ(seen[0].Phase, TfwPhase::Idle);
         EXPECT_EQ(seen[0].CleanSize, 0);
         EXPECT_EQ(seen[0].Maximum, 0);
 

@@ -137,7 +137,7 @@ struct FixTree {
     template <class T>
     T *Make()
     {
-        Main.Fix = new TfwCategory(&Main, ckFix);
+        Main.Fix = new TfwCategory(&Main, TfwCategoryKind::Fix);
         Group = new TfwGroup(&Main);
         Group->Id = "under-test";
         auto *scanner = new T(&Main);
@@ -150,8 +150,8 @@ struct FixTree {
     int Scan()
     {
         Main.Status.Clear();
-        Main.Status.Kind = ckFix;
-        Main.Status.Phase = 1;
+        Main.Status.Kind = TfwCategoryKind::Fix;
+        Main.Status.Phase = TfwPhase::Scanning;
         Group->Items->Scan();
         RegView64 = RegView32 = false;
         return Main.Status.FixCount;
@@ -163,7 +163,7 @@ struct FixTree {
     void FixOnly(F ours)
     {
         for (TfwItem *i : Group->Items->List) i->Selected = ours(i);
-        Main.FixCategories(ckFix);
+        Main.FixCategories(TfwCategoryKind::Fix);
         RegView64 = RegView32 = false;
     }
 };

@@ -511,3 +511,134 @@ TEST(Process, RunAsDesktopUserReportsFailure)
 }
 
 } // namespace
+
+namespace {
+
+struct TExpectedEntry {
+    PSID Sid;
+    ACCESS_MASK Mask;
+};
+
+// The owner is Administrators, the list is shielded from inheritance and holds
+// exactly the expected allow entries in order, each with `inherit`.
+void ExpectAdminWriteUserRead(PSECURITY_DESCRIPTOR sd, const std::vector<TExpectedEntry> &expected, BYTE inherit)
+{
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE, present = FALSE;
+    ASSERT_TRUE(GetSecurityDescriptorOwner(sd, &owner, &defaulted));
+    ASSERT_NE(owner, nullptr);
+    EXPECT_TRUE(EqualSid(owner, AdministratorsSid()));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(sd, &control, &revision));
+    // Wine drops the shield flag of a key's list; the exact entries below
+    // still show that nothing else grants access.
+    if (!RunningOnWine()) EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    PACL dacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted));
+    ASSERT_TRUE(present && dacl);
+    ASSERT_EQ(dacl->AceCount, expected.size());
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE *ace = nullptr;
+        ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void **>(&ace)));
+        EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE) << i;
+        EXPECT_TRUE(EqualSid(&ace->SidStart, expected[i].Sid)) << i;
+        EXPECT_EQ(ace->Mask, expected[i].Mask) << i;
+        EXPECT_EQ(ace->Header.AceFlags & (CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE), inherit) << i;
+    }
+}
+
+} // namespace
+
+TEST_F(ObjectsRegistry, AdminWriteUserReadKey)
+{
+    // A key that an older installation opened to everyone loses that entry.
+    const std::string key = Key + "\\Machine";
+    HKEY k;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(k);
+    ASSERT_TRUE(RegGrantEveryone(HKEY_CURRENT_USER, key));
+
+    EXPECT_TRUE(SetAdminWriteUserReadKey(HKEY_CURRENT_USER, key));
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, READ_CONTROL, &k), ERROR_SUCCESS);
+    std::vector<BYTE> sd(4096);
+    DWORD size = static_cast<DWORD>(sd.size());
+    LONG rc = RegGetKeySecurity(k, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, sd.data(), &size);
+    RegCloseKey(k);
+    ASSERT_EQ(rc, ERROR_SUCCESS);
+    ExpectAdminWriteUserRead(sd.data(),
+                             {{AdministratorsSid(), KEY_ALL_ACCESS}, {LocalSystemSid(), KEY_ALL_ACCESS},
+                              {UsersSid(), KEY_READ}},
+                             CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE);
+
+    EXPECT_FALSE(SetAdminWriteUserReadKey(HKEY_CURRENT_USER, Key + "\\Missing"));
+}
+
+TEST_F(ObjectsRegistry, AdminWriteUserReadKeyTakesView)
+{
+    if (!Is64BitOS()) GTEST_SKIP() << "one registry view on a 32-bit system";
+    const std::string key = "Software\\TovuTest\\Objects\\View64";
+    HKEY k;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                              nullptr, &k, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(k);
+    EXPECT_FALSE(SetAdminWriteUserReadKey(HKEY_LOCAL_MACHINE, key, 32));
+    EXPECT_FALSE(SetAdminWriteUserReadKey(HKEY_LOCAL_MACHINE, key));
+    EXPECT_TRUE(SetAdminWriteUserReadKey(HKEY_LOCAL_MACHINE, key, 64));
+    {
+        TRegViewScope view(true, false);
+        EXPECT_TRUE(SetAdminWriteUserReadKey(HKEY_LOCAL_MACHINE, key));
+    }
+    EXPECT_FALSE(RegView64);
+}
+
+TEST(Objects, AdminWriteUserReadFile)
+{
+    char temp[MAX_PATH + 1] = {};
+    GetTempPathA(MAX_PATH, temp);
+    const std::string folder = std::string(temp) + UniqueName("adminonly");
+    const std::string file = folder + "\\settings.ini";
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    struct Cleanup {
+        std::string folder, file;
+        ~Cleanup()
+        {
+            DeleteFileA(file.c_str());
+            RemoveDirectoryA(folder.c_str());
+        }
+    } cleanup{folder, file};
+
+    // What a standard user created is not trusted.
+    EXPECT_FALSE(IsOwnedByAdministratorsOrSystem(file));
+    EXPECT_FALSE(IsOwnedByAdministratorsOrSystem(folder + "\\missing.ini"));
+    EXPECT_FALSE(IsOwnedByAdministratorsOrSystem(""));
+    EXPECT_FALSE(SetAdminWriteUserReadFile(folder + "\\missing.ini"));
+    if (RunningOnWine())
+        GTEST_SKIP() << "Wine maps file access lists onto Unix mode bits and keeps the Unix owner";
+
+    const ACCESS_MASK read = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
+    struct Case {
+        std::string path;
+        BYTE inherit;
+    };
+    for (const Case &c : {Case{folder, CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE}, Case{file, 0}}) {
+        SCOPED_TRACE(c.path);
+        EXPECT_TRUE(SetAdminWriteUserReadFile(c.path));
+        EXPECT_TRUE(IsOwnedByAdministratorsOrSystem(c.path));
+        PSECURITY_DESCRIPTOR sd = nullptr;
+        ASSERT_EQ(GetNamedSecurityInfoA(c.path.c_str(), SE_FILE_OBJECT,
+                                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                        nullptr, nullptr, &sd),
+                  ERROR_SUCCESS);
+        ExpectAdminWriteUserRead(sd,
+                                 {{AdministratorsSid(), FILE_ALL_ACCESS}, {LocalSystemSid(), FILE_ALL_ACCESS},
+                                  {UsersSid(), read}},
+                                 c.inherit);
+        LocalFree(sd);
+    }
+}
