@@ -23,12 +23,6 @@
 
 namespace {
 
-std::string Lower(std::string s)
-{
-    if (!s.empty()) CharLowerBuffA(s.data(), DWORD(s.size()));
-    return s;
-}
-
 // Index of the first byte at or after `from` for which match() holds, lead
 // bytes of double-byte characters and their trail bytes skipped; npos if none.
 template <typename Pred>
@@ -85,7 +79,7 @@ std::string CompleteExtension(const std::string &path, const std::string &within
     std::string found;
     do {
         if (filesOnly && (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-        std::string candidate = folder + Lower(fd.cFileName);
+        std::string candidate = folder + LocaleLower(fd.cFileName);
         if (within.find(candidate) != std::string::npos) {
             found = candidate;
             break;
@@ -179,7 +173,7 @@ bool FindFileBeforeSpace(std::string &path)
             if (space == std::string::npos) return false;
             from = space + 1;
             if (path[space - 1] == ' ') continue;
-            std::string candidate = Lower(path.substr(0, space));
+            std::string candidate = LocaleLower(path.substr(0, space));
             if (FileExists(candidate)) {
                 path = candidate;
                 return true;
@@ -198,7 +192,7 @@ bool FindFileBeforeSpace(std::string &path)
 bool FindFileInPath(std::string &path, bool noFolderWalk)
 {
     try {
-        path = Lower(path);
+        path = LocaleLower(path);
         if (path.empty()) return false;
         if (FileExists(path) || (!noFolderWalk && DirectoryExists(path))) return true;
         // "name.*" also lists a folder called just "name"; without the folder
@@ -286,7 +280,7 @@ bool ResolveCommandTarget(const std::string &text, int mode, std::string &path)
         if (blank == std::string::npos) return false;
         const std::string program = s.substr(0, blank);
         if (program.find_first_of("\\/:%") != std::string::npos || !OnSearchPath(program)) return false;
-        const std::string name = Lower(program);
+        const std::string name = LocaleLower(program);
         if (name == "rundll32" || name == "rundll32.exe") return ResolveFileRef(TrimA(s.substr(blank + 1)), mode, path);
         path = program;
         return true;

@@ -14,12 +14,6 @@
 
 namespace {
 
-std::string LowerPath(std::string s)
-{
-    if (!s.empty()) CharLowerBuffA(&s[0], DWORD(s.size()));
-    return s;
-}
-
 class TFindHandle {
 public:
     TFindHandle(const std::string &pattern, WIN32_FIND_DATAA &data)
@@ -73,7 +67,7 @@ bool NameMatches(const char *name, const std::string &mask)
     if (mask.empty() || mask == "*" || mask == "*.*" || mask.back() == '.' ||
         mask.find_first_of("<>\"") != std::string::npos)
         return true;
-    return WildMatch(LowerPath(name).c_str(), LowerPath(mask).c_str());
+    return WildMatch(LocaleLower(name).c_str(), LocaleLower(mask).c_str());
 }
 
 int64_t SizeOf(const WIN32_FIND_DATAA &data)

@@ -27,12 +27,6 @@ namespace {
 
 const int MaxDepth = 25;
 
-std::string Upper(std::string s)
-{
-    if (!s.empty()) CharUpperBuffA(s.data(), DWORD(s.size()));
-    return s;
-}
-
 bool SameText(const std::string &a, const std::string &b)
 {
     return lstrcmpiA(a.c_str(), b.c_str()) == 0;
@@ -160,10 +154,10 @@ private:
 
     void WalkSpecials(const std::string &full, int depth)
     {
-        const std::string upperFull = Upper(full);
+        const std::string upperFull = LocaleUpper(full);
         const bool endsWithSlash = !full.empty() && full.back() == '\\';
         for (const std::string &entry : S.SpecialList) {
-            std::string upper = Upper(entry);
+            std::string upper = LocaleUpper(entry);
             if (upper.size() <= upperFull.size() || upper.compare(0, upperFull.size(), upperFull) != 0) continue;
             if (!endsWithSlash && upper[upperFull.size()] != '\\') continue;
             HKEY root = nullptr;
@@ -175,11 +169,11 @@ private:
 
     bool IsListedException(const std::string &key, const std::string &name) const
     {
-        const std::string upperKey = Upper(key);
+        const std::string upperKey = LocaleUpper(key);
         for (const std::string &e : S.ExceptList) {
             size_t eq = e.find('=');
             if (eq == std::string::npos) continue;
-            std::string part = Upper(e.substr(0, eq));
+            std::string part = LocaleUpper(e.substr(0, eq));
             if (upperKey.find(part) != std::string::npos && SameText(name, e.substr(eq + 1))) return true;
         }
         return false;
