@@ -505,9 +505,8 @@ bool IsBackupActive() { return Recording != nullptr; }
 void BackupValue(HKEY root, const std::string &key, const std::string &name, bool toCleanReport, bool is64)
 {
     if (Recording) {
-        TRegViewScope keep(RegView64, RegView32);
+        TRegViewScope view = TRegViewScope::ForItem(is64, Is64BitOS());
         try {
-            SelectItemView(is64);
             RecordValue(root, key, name, is64);
         } catch (...) {
         }
@@ -518,9 +517,8 @@ void BackupValue(HKEY root, const std::string &key, const std::string &name, boo
 void BackupKey(HKEY root, const std::string &key, bool is64, bool toCleanReport)
 {
     if (Recording) {
-        TRegViewScope keep(RegView64, RegView32);
+        TRegViewScope view = TRegViewScope::ForItem(is64, Is64BitOS());
         try {
-            SelectItemView(is64);
             RecordKey(root, key, is64);
         } catch (...) {
         }

@@ -62,7 +62,7 @@ public:
         try {
             if (Is64 && !Is64BitOS()) return;
             Trace("Delete value: " + RegFullKeyName(Root, Key) + "\\#", tcFix, tlDetail);
-            SelectItemView(Is64);
+            TRegViewScope view = TRegViewScope::ForItem(Is64, Is64BitOS());
             if (RegRemoveValue(Root, Key, ""))
                 if (TfwCleanRep *cleaned = ProcessCleanRep()) cleaned->Add(Root, Key, "", Is64);
         } catch (...) {
