@@ -1,4 +1,5 @@
 #include "backup/fwBackup.h"
+#include "platform/HandlesU.h"
 
 #include "config/fwCommon.h"
 
@@ -609,16 +610,12 @@ void TfwBackups::Load()
     try {
         std::string folder = BackupDocumentsFolder();
         if (folder.empty() || !DirectoryExists(folder)) return;
-        WIN32_FIND_DATAA fd;
-        HANDLE h = FindFirstFileA((folder + "*.xml").c_str(), &fd);
-        if (h == INVALID_HANDLE_VALUE) return;
-        do {
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-            auto backup = std::make_unique<TfwBackup>(folder + fd.cFileName);
+        for (TFindFile f(folder + "*.xml"); f.Ok(); f.Next()) {
+            if (f.IsFolder()) continue;
+            auto backup = std::make_unique<TfwBackup>(folder + f.Name());
             if (backup->Kind == bkFix) FixBackups.push_back(std::move(backup));
             else if (backup->Kind == bkBoost) BoostBackups.push_back(std::move(backup));
-        } while (FindNextFileA(h, &fd));
-        FindClose(h);
+        }
     } catch (...) {
     }
 }

@@ -8,6 +8,7 @@
 // page's lead bytes skipped, so that the trail byte of a double-byte character
 // (which can be 0x5C, the backslash, in some code pages) never counts.
 #include "engine/fwFileRefs.h"
+#include "platform/HandlesU.h"
 #include "platform/TextU.h"
 #include "engine/fwTools.h"
 
@@ -73,20 +74,12 @@ std::string CompleteExtension(const std::string &path, const std::string &within
     size_t dot = FindChar(name, 0, [](unsigned char c) { return c == '.'; });
     if (dot != std::string::npos) name.resize(dot);
     if (name.empty()) return {};
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((folder + name + ".*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return {};
-    std::string found;
-    do {
-        if (filesOnly && (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-        std::string candidate = folder + LocaleLower(fd.cFileName);
-        if (within.find(candidate) != std::string::npos) {
-            found = candidate;
-            break;
-        }
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
-    return found;
+    for (TFindFile f(folder + name + ".*"); f.Ok(); f.Next()) {
+        if (filesOnly && f.IsFolder()) continue;
+        std::string candidate = folder + LocaleLower(f.Name());
+        if (within.find(candidate) != std::string::npos) return candidate;
+    }
+    return {};
 }
 
 // The system's search path knows the name (".exe" assumed when it has none).
