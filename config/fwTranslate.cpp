@@ -1,4 +1,5 @@
 #include "config/fwTranslate.h"
+#include "platform/HandlesU.h"
 
 #include "platform/DirectoryU.h"
 #include "platform/FileResourceU.h"
@@ -104,11 +105,12 @@ void LoadLocked()
             ForceDirectories(folder, true, true)) {
             std::string text;
             for (const auto &l : lines) text += l + "\r\n";
-            HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (h != INVALID_HANDLE_VALUE) {
+            TOwnedHandle h(
+                CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (h.Ok()) {
                 DWORD n = 0;
-                bool ok = WriteFile(h, text.data(), DWORD(text.size()), &n, nullptr) && n == text.size();
-                CloseHandle(h);
+                bool ok = WriteFile(h.Get(), text.data(), DWORD(text.size()), &n, nullptr) && n == text.size();
+                ok = h.Close() && ok;
                 // The version is recorded only after the file, so a failed
                 // write is tried again at the next start.
                 if (ok) RegWriteStr(HKEY_LOCAL_MACHINE, VersionKey, "LngVer", version);

@@ -51,12 +51,12 @@ int ReadPriority(const std::string &text)
 
 bool WriteWholeFile(const std::string &path, const std::string &text)
 {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
+    TOwnedHandle h(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.Ok()) return false;
     DWORD written = 0;
-    bool ok = WriteFile(h, text.data(), DWORD(text.size()), &written, nullptr) && written == text.size();
-    ok = FlushFileBuffers(h) && ok;
-    ok = CloseHandle(h) && ok;
+    bool ok = WriteFile(h.Get(), text.data(), DWORD(text.size()), &written, nullptr) && written == text.size();
+    ok = FlushFileBuffers(h.Get()) && ok;
+    ok = h.Close() && ok;
     if (!ok) DeleteFileA(path.c_str());
     return ok;
 }
