@@ -4,6 +4,7 @@
 #include "config/fwNames.h"
 #include "config/fwSettings.h"
 #include "config/fwTranslate.h"
+#include "online/fwTrack.h"
 #include "platform/EventU.h"
 #include "platform/FileU.h"
 #include "platform/ShellU.h"
@@ -20,7 +21,8 @@ const wchar_t WindowClassW[] = L"TovuTray";
 // counters, which count only while "TRACK_USER" is on.
 void TrayCount(const std::string &event)
 {
-    (void)event;
+    if (event.empty()) TrackPage("T");
+    else TrackEvent("T", event, false);
 }
 
 
