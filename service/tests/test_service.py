@@ -1,5 +1,6 @@
 """The service over real HTTP on 127.0.0.1, with a real SQLite database."""
 import hashlib
+import sys
 import sqlite3
 import threading
 import urllib.error
@@ -10,7 +11,7 @@ from wsgiref.simple_server import WSGIRequestHandler, make_server
 
 import pytest
 
-from service.app import API_NS, SOAP_NS, make_app, urltoken
+from service.app import API_NS, ROOT, SOAP_NS, make_app, urltoken
 
 
 class Quiet(WSGIRequestHandler):
@@ -185,3 +186,35 @@ def test_only_release_files_are_served(svc):
     assert request(svc.url + "/update/files/version.txt")[0] == 404
     assert request(svc.url + "/update/files/..%2Fservice.db")[0] == 404
     assert request(svc.url + "/update/files/a.cab")[0] == 200
+
+
+def test_tls_with_a_certificate_of_a_test_authority(tmp_path):
+    import ssl
+    import subprocess
+
+    def ossl(*args):
+        subprocess.run(["openssl", *args], check=True, capture_output=True)
+
+    ossl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=Test CA",
+         "-addext", "basicConstraints=critical,CA:TRUE", "-keyout", str(tmp_path / "ca.key"),
+         "-out", str(tmp_path / "ca.pem"))
+    ossl("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-keyout", str(tmp_path / "s.key"),
+         "-out", str(tmp_path / "s.csr"))
+    (tmp_path / "s.ext").write_text("subjectAltName=IP:127.0.0.1\n")
+    ossl("x509", "-req", "-in", str(tmp_path / "s.csr"), "-CA", str(tmp_path / "ca.pem"), "-CAkey",
+         str(tmp_path / "ca.key"), "-CAcreateserial", "-days", "1", "-extfile", str(tmp_path / "s.ext"),
+         "-out", str(tmp_path / "s.pem"))
+    proc = subprocess.Popen([sys.executable, "-m", "service", "--port", "0", "--db", str(tmp_path / "db"),
+                             "--tls-cert", str(tmp_path / "s.pem"), "--tls-key", str(tmp_path / "s.key")],
+                            stdout=subprocess.PIPE, cwd=ROOT)
+    try:
+        port = int(proc.stdout.readline())
+        url = "https://127.0.0.1:%d/update.asmx/Check?ver=1.0" % port
+        trusted = ssl.create_default_context(cafile=str(tmp_path / "ca.pem"))
+        with urllib.request.urlopen(url, context=trusted, timeout=10) as r:
+            assert r.status == 200 and b'Status="NONE"' in r.read()
+        with pytest.raises(urllib.error.URLError):
+            urllib.request.urlopen(url, context=ssl.create_default_context(), timeout=10)
+    finally:
+        proc.terminate()
+        proc.wait(10)
