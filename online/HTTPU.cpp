@@ -428,10 +428,12 @@ std::string FetchText(const std::string &url, const THTTPSettings *settings, int
             get.Settings.MaxBodySize = MaxTextReplySize;
         TMemoryStreamWriter body;
         get.Output = &body;
-        get.Execute();
+        const bool whole = get.Execute();
         if (errorCode) *errorCode = get.ErrorCode;
         if (statusCode) *statusCode = get.StatusCode;
-        if (get.LimitReached) return std::string();
+        // A reply cut short arrives with status 200 and no error: returned, it
+        // would pass for a whole one with the caller none the wiser.
+        if (!whole) return std::string();
         return body.Data();
     } catch (...) {
         return std::string();

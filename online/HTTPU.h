@@ -103,8 +103,9 @@ bool DownloadToFile(const std::string &url, const std::string &fileName, const T
                     int32_t *statusCode = nullptr, int32_t *errorCode = nullptr);
 
 // The address up to its first "?" is requested; what follows it is sent as a
-// form POST body. The reply body whatever its status (empty when a status
-// outside 200 to 300 left it unread). A reply beyond MaxTextReplySize (or the
-// settings' own smaller MaxBodySize) gives empty text.
+// form POST body. The reply body, or empty text when none arrived whole: a
+// status outside 200 to 300 (unless the settings ask ReadAnyStatus), a body
+// shorter than its length or broken off, one beyond MaxTextReplySize (or the
+// settings' own smaller MaxBodySize), or the time limit.
 std::string FetchText(const std::string &url, const THTTPSettings *settings = nullptr,
                       int32_t *errorCode = nullptr, int32_t *statusCode = nullptr);
