@@ -83,6 +83,29 @@ def test_malformed_reports_are_refused_and_not_stored(svc, form):
     assert rows(svc.db, "reports") == []
 
 
+# Made by the programs' own encoder (TCryptURL) under Wine: the first with
+# Encode (so with RANDOMIZER), the second with Pack.
+WINDOWS_TOKENS = [
+    ("XxcluC0mmZjVN8cRKJ2-fyuXuKR5xaSb6p9e1AQajNsMkgqdkq8-K3jhQMUjui4TmjHaQe8iLqCc5SkRXhHQPgum17sjDVXdAaZhRJhrBqBLvazOzTfrMulvtsL4Tj_AMaw58Q09uex7-89cBg@@",
+     [(b"RNDX_17", b"4242"), (b"CFG", b"4"), (b"UID", b"7305165849113881821"), (b"RNDY_903", b"12"),
+      (b"SUBID", b"line\nfeed\ttab\rcr")]),
+    ("XxcluC0hmJrWN8AWKMzTQ1_Yy5-kg0A@", [(b"UID", b"2"), (b"CFG", b"\xe9t\xe9")]),
+]
+
+
+@pytest.mark.parametrize("cr,params", WINDOWS_TOKENS)
+def test_tokens_made_by_the_programs_decode(cr, params):
+    assert [p for p in urltoken.decode(cr) if p[0] != b"RANDOMIZER"] == params
+
+
+def test_report_with_a_token_made_by_the_programs(svc):
+    cr = WINDOWS_TOKENS[0][0]
+    status, _ = request(svc.url + "/client.asmx/GetXML", urllib.parse.urlencode({"action": "UNTOVU", "cr": cr}).encode())
+    assert status == 200
+    (row,) = rows(svc.db, "reports")
+    assert row[1:5] == ("UNTOVU", "7305165849113881821", "4", "line\nfeed\ttab\rcr")
+
+
 def test_report_by_get_or_repeated_field_is_refused(svc):
     cr = token(CFG="4", UID="1")
     assert request(svc.url + "/client.asmx/GetXML?action=INTOVU&cr=" + cr)[0] == 400
