@@ -2,6 +2,7 @@
 #include "platform/TextU.h"
 
 #include "platform/RegistryU.h"
+#include "platform/SystemLibraryU.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -37,7 +38,7 @@ const DynamicFns &Fns()
         Bind(f.RevertRedirection, kernel, "Wow64RevertWow64FsRedirection");
         Bind(f.GetSystemWow64Directory, kernel, "GetSystemWow64DirectoryA");
         // Kept loaded for the life of the process, like the pointer.
-        Bind(f.GetKnownFolderPath, LoadLibraryA("shell32.dll"), "SHGetKnownFolderPath");
+        Bind(f.GetKnownFolderPath, LoadSystemLibrary("shell32.dll"), "SHGetKnownFolderPath");
         return f;
     }();
     return fns;
