@@ -1,6 +1,5 @@
 #include "app/fwUpdate.h"
 
-#include "app/fwAppBody.h"
 #include "backup/ArchiveU.h"
 #include "config/fwCommon.h"
 #include "config/fwNames.h"
@@ -32,6 +31,7 @@ namespace {
 std::mutex PlacesLock;
 std::string TestProgramFolder, TestUpdateFolder;
 std::atomic<HWND> OwnerWindow{nullptr};
+std::atomic<bool> Ready{false};
 // One update at a time. The window alone cannot tell: a silent update runs
 // with it hidden.
 std::atomic<bool> UpdateRunning{false};
@@ -254,6 +254,9 @@ bool DownloadMatches(const std::string &path, const TUpdateFile &file)
     std::string digest;
     return FileSha256Hex(path, digest) && !file.Sha256.empty() && digest == file.Sha256;
 }
+
+bool UpdateReady() { return Ready; }
+void SetUpdateReady(bool value) { Ready = value; }
 
 void SetUpdateOwnerWindow(HWND owner) { OwnerWindow = owner; }
 
@@ -542,7 +545,7 @@ void TFWUpdateThread::Execute()
         bool ready = false;
         const bool installed = InstallDownloads(downloads, updateFolder, ProgramPlace(), ready,
                                                 [] { OnForm([](TFormUpdate &f) { f.NextFile(); }); });
-        if (ready) SetUpdateReady();
+        if (ready) SetUpdateReady(true);
         if (installed) RestartTrayProgram();
     } else {
         // A failed, cancelled or refused update leaves nothing behind.
