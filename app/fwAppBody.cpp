@@ -205,9 +205,14 @@ std::string ReportAddress(const std::string &action)
 
 bool ScanNow() { return ScanNowFlag; }
 bool RestartWaiting() { return ShellOpen(MainExePath(), "/WAIT"); }
-// The flag itself belongs to the updater, which sets it when it had to leave
-// a file as ".new".
-void SetUpdateReady() { SetUpdateReady(true); }
+namespace {
+// Set by the updater on its thread when it had to leave a file as ".new";
+// read once the message loop has ended.
+std::atomic<bool> UpdateReadyFlag{false};
+} // namespace
+
+void SetUpdateReady() { UpdateReadyFlag = true; }
+bool UpdateReady() { return UpdateReadyFlag; }
 
 std::vector<std::string> CommandLineArguments(const std::string &commandLine)
 {

@@ -1,5 +1,6 @@
 #include "app/fwUpdate.h"
 
+#include "app/fwAppBody.h"
 #include "backup/ArchiveU.h"
 #include "config/fwCommon.h"
 #include "config/fwNames.h"
@@ -31,7 +32,6 @@ namespace {
 std::mutex PlacesLock;
 std::string TestProgramFolder, TestUpdateFolder;
 std::atomic<HWND> OwnerWindow{nullptr};
-std::atomic<bool> Ready{false};
 // One update at a time. The window alone cannot tell: a silent update runs
 // with it hidden.
 std::atomic<bool> UpdateRunning{false};
@@ -254,9 +254,6 @@ bool DownloadMatches(const std::string &path, const TUpdateFile &file)
     std::string digest;
     return FileSha256Hex(path, digest) && !file.Sha256.empty() && digest == file.Sha256;
 }
-
-bool UpdateReady() { return Ready; }
-void SetUpdateReady(bool value) { Ready = value; }
 
 void SetUpdateOwnerWindow(HWND owner) { OwnerWindow = owner; }
 
@@ -545,7 +542,7 @@ void TFWUpdateThread::Execute()
         bool ready = false;
         const bool installed = InstallDownloads(downloads, updateFolder, ProgramPlace(), ready,
                                                 [] { OnForm([](TFormUpdate &f) { f.NextFile(); }); });
-        if (ready) SetUpdateReady(true);
+        if (ready) SetUpdateReady();
         if (installed) RestartTrayProgram();
     } else {
         // A failed, cancelled or refused update leaves nothing behind.

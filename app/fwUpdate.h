@@ -83,11 +83,6 @@ bool InstallDownloads(const std::vector<std::string> &downloads, const std::stri
                       const std::string &programFolder, bool &updateReady,
                       const std::function<void()> &nextFile = nullptr);
 
-// Set when a file had to be placed as ".new": the main program then runs the
-// complete-update role when it ends.
-bool UpdateReady();
-void SetUpdateReady(bool value);
-
 // The update check on a background thread (never blocks the caller).
 // Automatic checks run at most once a day ("LAST_CHECK"); a manual one always
 // runs and ends with a notice when nothing new is offered.
