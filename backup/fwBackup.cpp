@@ -1,4 +1,5 @@
 #include "backup/fwBackup.h"
+#include "platform/HandlesU.h"
 
 #include "config/fwCommon.h"
 
@@ -505,9 +506,8 @@ bool IsBackupActive() { return Recording != nullptr; }
 void BackupValue(HKEY root, const std::string &key, const std::string &name, bool toCleanReport, bool is64)
 {
     if (Recording) {
-        TRegViewScope keep(RegView64, RegView32);
+        TRegViewScope view = TRegViewScope::ForItem(is64, Is64BitOS());
         try {
-            SelectItemView(is64);
             RecordValue(root, key, name, is64);
         } catch (...) {
         }
@@ -518,9 +518,8 @@ void BackupValue(HKEY root, const std::string &key, const std::string &name, boo
 void BackupKey(HKEY root, const std::string &key, bool is64, bool toCleanReport)
 {
     if (Recording) {
-        TRegViewScope keep(RegView64, RegView32);
+        TRegViewScope view = TRegViewScope::ForItem(is64, Is64BitOS());
         try {
-            SelectItemView(is64);
             RecordKey(root, key, is64);
         } catch (...) {
         }
@@ -611,16 +610,12 @@ void TfwBackups::Load()
     try {
         std::string folder = BackupDocumentsFolder();
         if (folder.empty() || !DirectoryExists(folder)) return;
-        WIN32_FIND_DATAA fd;
-        HANDLE h = FindFirstFileA((folder + "*.xml").c_str(), &fd);
-        if (h == INVALID_HANDLE_VALUE) return;
-        do {
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-            auto backup = std::make_unique<TfwBackup>(folder + fd.cFileName);
+        for (TFindFile f(folder + "*.xml"); f.Ok(); f.Next()) {
+            if (f.IsFolder()) continue;
+            auto backup = std::make_unique<TfwBackup>(folder + f.Name());
             if (backup->Kind == bkFix) FixBackups.push_back(std::move(backup));
             else if (backup->Kind == bkBoost) BoostBackups.push_back(std::move(backup));
-        } while (FindNextFileA(h, &fd));
-        FindClose(h);
+        }
     } catch (...) {
     }
 }
