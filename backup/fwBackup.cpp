@@ -1,6 +1,7 @@
 #include "backup/fwBackup.h"
 
 #include "config/fwCommon.h"
+#include "config/fwTrust.h"
 
 #include "platform/DayNumberU.h"
 #include "platform/TextU.h"
@@ -553,9 +554,12 @@ bool EndBackup(std::string &written)
 
             ok = false;
             std::string folder = BackupDocumentsFolder();
-            if (!folder.empty() && ForceDirectories(folder, true, true)) {
+            bool made = !folder.empty() && !DirectoryExists(folder);
+            if (!folder.empty() && ForceDirectories(folder, false, true)) {
+                if (made) ProtectMachineFile(folder);
                 std::string name = FreeDocumentName(folder, Recording->Kind, st);
                 TFileWriter file;
+                file.EveryoneAccess = false;
                 if (file.Open(name)) {
                     bool written_ok = file.WriteText(text);
                     // A document cut short by a full disk would restore only
@@ -563,6 +567,7 @@ bool EndBackup(std::string &written)
                     written_ok = written_ok && file.Flush();
                     file.Close();
                     if (written_ok) {
+                        ProtectMachineFile(name);
                         written = name;
                         ok = true;
                     } else {
@@ -616,6 +621,9 @@ void TfwBackups::Load()
         if (h == INVALID_HANDLE_VALUE) return;
         do {
             if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+            // A document a standard user could have placed would have the
+            // elevated program write whatever it says into the registry.
+            if (!TrustedMachineFile(folder + fd.cFileName)) continue;
             auto backup = std::make_unique<TfwBackup>(folder + fd.cFileName);
             if (backup->Kind == bkFix) FixBackups.push_back(std::move(backup));
             else if (backup->Kind == bkBoost) BoostBackups.push_back(std::move(backup));
@@ -666,7 +674,7 @@ int Restore(TfwBackup &backup)
     int applied = 0;
     TRegViewScope keep(RegView64, RegView32);
     try {
-        if (!FileExists(backup.FileName)) return 0;
+        if (!FileExists(backup.FileName) || !TrustedMachineFile(backup.FileName)) return 0;
         TXML xml;
         if (!xml.LoadFromFile(backup.FileName)) return 0;
         TXMLTag *root = xml.Root()->FindFirst("backup");

@@ -151,5 +151,7 @@ public:
 
 // Puts every recorded entry of the document back (writes the recorded values,
 // deletes what did not exist), in document order, going on past failures. The
-// document is not changed. Returns the number of entries applied.
+// document is not changed. Returns the number of entries applied. An elevated
+// process neither lists nor restores a document that Administrators or SYSTEM
+// do not own; the documents it writes only they may change.
 int Restore(TfwBackup &backup);

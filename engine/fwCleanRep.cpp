@@ -1,5 +1,7 @@
 #include "engine/fwCleanRep.h"
 
+#include "config/fwTrust.h"
+
 #include "backup/fwBackup.h"
 #include "engine/fwClassesEx.h"
 #include "platform/DayNumberU.h"
@@ -65,6 +67,9 @@ void TfwCleanRep::Load()
 {
     try {
         if (FileName.empty() || !FileExists(FileName)) return;
+        // Hiding findings is steering the scan: only a list no standard user
+        // could have written counts.
+        if (!TrustedMachineFile(FileName)) return;
         TXML xml;
         if (!xml.LoadFromFile(FileName)) return;
         TXMLTag *list = xml.Root()->FindFirst("cleanrep");
@@ -105,8 +110,12 @@ bool TfwCleanRep::Save() const
         text += "</cleanrep>\r\n";
         DeleteFileForce(FileName);
         TFileWriter file;
+        file.EveryoneAccess = false;
         if (!file.Open(FileName)) return false;
-        return file.WriteText(text);
+        bool ok = file.WriteText(text) && file.Flush();
+        file.Close();
+        ProtectMachineFile(FileName);
+        return ok;
     } catch (...) {
         return false;
     }
