@@ -12,6 +12,7 @@
 #include "platform/RegistryWideU.h"
 #include "platform/StreamU.h"
 #include "platform/SystemPathsU.h"
+#include "platform/XMLLinesU.h"
 #include "platform/XMLU.h"
 
 #include <oleauto.h>
@@ -675,16 +676,13 @@ int Restore(TfwBackup &backup)
     TRegViewScope keep(RegView64, RegView32);
     try {
         if (!FileExists(backup.FileName) || !TrustedMachineFile(backup.FileName)) return 0;
-        TXML xml;
-        if (!xml.LoadFromFile(backup.FileName)) return 0;
-        TXMLTag *root = xml.Root()->FindFirst("backup");
-        if (!root) return 0;
-        for (TXMLTag *child : root->Children) {
-            if (child->Name != "reg") continue;
+        std::string text;
+        if (!ReadFileToString(backup.FileName, text)) return 0;
+        ReadEntryLines(text, "backup", "reg", nullptr, [&](TXMLTag *child) {
             TfwRegEntry entry;
             ReadRegEntry(child, entry);
             if (entry.ScanMode == smBackup && entry.FixMode != fmNone) backup.Items.push_back(entry);
-        }
+        });
         for (const TfwRegEntry &entry : backup.Items) {
             try {
                 if (FixRegEntry(entry)) ++applied;

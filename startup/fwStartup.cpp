@@ -1,6 +1,7 @@
 #include "startup/fwStartup.h"
 
 #include "config/fwTrust.h"
+#include "platform/XMLLinesU.h"
 #include "platform/TextU.h"
 
 #include "platform/DirectoryU.h"
@@ -121,12 +122,7 @@ void TfwAllRunItems::Load()
         if (!IsUser && !TrustedMachineFile(file)) return;
         std::string text;
         if (!ReadFileToString(file, text)) return;
-        TXML xml;
-        xml.LoadFromString(text);
-        TXMLTag *list = xml.Root() ? xml.Root()->FindFirst("startup") : nullptr;
-        if (!list) return;
-        for (TXMLTag *child : list->Children) {
-            if (child->Name != "run") continue;
+        ReadEntryLines(text, "startup", "run", nullptr, [&](TXMLTag *child) {
             auto item = std::make_unique<TfwRegRunItem>();
             item->IsUser = IsUser;
             item->App = HexUnescape(child->GetAttr("app"));
@@ -137,7 +133,7 @@ void TfwAllRunItems::Load()
             item->Expand = child->GetAttr("expand") == "1";
             if (item->Priority > MaxPriority) MaxPriority = item->Priority;
             Items.push_back(std::move(item));
-        }
+        });
     } catch (...) {
     }
 }
