@@ -504,6 +504,42 @@ void BeginBackup(int kind, const std::wstring &caption)
 
 bool IsBackupActive() { return Recording != nullptr; }
 
+bool BackupFile(const std::string &path)
+{
+    if (!Recording) return false;
+    try {
+        std::string folder = BackupDocumentsFolder();
+        if (folder.empty() || !FileExists(path)) return false;
+        const std::string files = folder + "Files\\";
+        const bool made = !DirectoryExists(folder);
+        if (!ForceDirectories(files, false, true)) return false;
+        if (made) ProtectMachineFile(folder);
+        size_t slash = path.find_last_of("\\/");
+        const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+        // Unique for the life of the folder: documents of one second share
+        // no copy, and a copy is never overwritten.
+        SYSTEMTIME st;
+        GetLocalTime(&st);
+        char stamp[40];
+        std::snprintf(stamp, sizeof stamp, "%04u%02u%02u_%02u%02u%02u_", st.wYear, st.wMonth, st.wDay, st.wHour,
+                      st.wMinute, st.wSecond);
+        std::string copy;
+        for (int n = 1; n < 10000; ++n) {
+            std::string candidate = std::string(stamp) + std::to_string(n) + "_" + base;
+            if (!FileExists(files + candidate)) {
+                copy = candidate;
+                break;
+            }
+        }
+        if (copy.empty() || !CopyFileA(path.c_str(), (files + copy).c_str(), TRUE)) return false;
+        ProtectMachineFile(files + copy);
+        Recording->Lines.push_back("    <file" + Attr("path", HexEscape(path)) + Attr("copy", HexEscape(copy)) + " />");
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 void BackupValue(HKEY root, const std::string &key, const std::string &name, bool toCleanReport, bool is64)
 {
     if (Recording) {
@@ -682,6 +718,19 @@ int Restore(TfwBackup &backup)
             TfwRegEntry entry;
             ReadRegEntry(child, entry);
             if (entry.ScanMode == smBackup && entry.FixMode != fmNone) backup.Items.push_back(entry);
+        });
+        const std::string files = backup.FileName.substr(0, backup.FileName.find_last_of('\\') + 1) + "Files\\";
+        ReadEntryLines(text, "backup", "file", nullptr, [&](TXMLTag *child) {
+            try {
+                const std::string target = HexUnescape(child->GetAttr("path"));
+                const std::string copy = HexUnescape(child->GetAttr("copy"));
+                // The copy is a plain name inside the folder, never a path.
+                if (target.empty() || copy.empty() || copy.find_first_of("\\/:") != std::string::npos) return;
+                const std::string source = files + copy;
+                if (!FileExists(source) || !TrustedMachineFile(source) || FileExists(target)) return;
+                if (CopyFileA(source.c_str(), target.c_str(), TRUE)) ++applied;
+            } catch (...) {
+            }
         });
         for (const TfwRegEntry &entry : backup.Items) {
             try {
