@@ -1,5 +1,7 @@
 #include "app/fwAppBody.h"
 
+#include "app/fwUpdate.h"
+
 #include "config/fwCommon.h"
 #include "config/fwNames.h"
 #include "config/fwSettings.h"
@@ -23,7 +25,6 @@
 namespace {
 
 std::atomic<bool> ScanNowFlag{false};
-std::atomic<bool> UpdateReadyFlag{false};
 
 const std::string &ArgAt(const std::vector<std::string> &args, size_t i)
 {
@@ -43,7 +44,8 @@ using TReportDone = std::function<bool()>;
 
 TReportDone StartReport(const std::string &action)
 {
-    (void)action;
+    const std::string address = ReportAddress(action);
+    (void)address;
     return [] { return true; };
 }
 
@@ -170,6 +172,10 @@ int InteractiveRole(const std::vector<std::string> &args, TMainWindowRunner runM
     }
     const TElevationRelaunch relaunch = ElevationRelaunchFor(IsElevated(), args);
     if (relaunch.Relaunch) {
+        // Let go first: an elevation granted without a prompt can start the
+        // new process before this one has ended, and it would then find the
+        // mutex held and end too.
+        app.Release();
         RelaunchElevated(relaunch.Parameters);
         return 0;
     }
@@ -187,7 +193,24 @@ int InteractiveRole(const std::vector<std::string> &args, TMainWindowRunner runM
 
 } // namespace
 
+std::string ReportAddress(const std::string &action)
+{
+    std::string address = Settings().ReportUrl;
+    const std::string placeholder = "%ACTION%";
+    for (size_t at = AsciiUpper(address).find(placeholder); at != std::string::npos;
+         at = AsciiUpper(address).find(placeholder, at + action.size()))
+        address.replace(at, placeholder.size(), action);
+    return address;
+}
+
 bool ScanNow() { return ScanNowFlag; }
+bool RestartWaiting() { return ShellOpen(MainExePath(), "/WAIT"); }
+namespace {
+// Set by the updater on its thread when it had to leave a file as ".new";
+// read once the message loop has ended.
+std::atomic<bool> UpdateReadyFlag{false};
+} // namespace
+
 void SetUpdateReady() { UpdateReadyFlag = true; }
 bool UpdateReady() { return UpdateReadyFlag; }
 

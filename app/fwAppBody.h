@@ -17,10 +17,19 @@ int AppMain(TMainWindowRunner runMainWindow);
 // Interactive start flags. ScanNow: the first argument was "/SCAN" (any
 // case), so the wizard scans at once. UpdateReady: the updater left new
 // executables waiting; after the message loop the program completes the
-// update.
+// update. The flag is the updater's (fwUpdate), shared here for the window.
 bool ScanNow();
 void SetUpdateReady();
 bool UpdateReady();
+
+// Starts the main executable with the single argument "/WAIT"; the caller
+// then ends its message loop, and the new process continues once this one
+// has released the single-instance mutex. True when started.
+bool RestartWaiting();
+
+// The address of the install ("INTOVU") or uninstall ("UNTOVU") report: the
+// configuration's "LI_URL" with every "%ACTION%" (any case) replaced.
+std::string ReportAddress(const std::string &action);
 
 // The decisions of the dispatch, apart from the processes they start.
 enum class TAppRole { Install, Uninstall, Stop, CompleteUpdate, Interactive };

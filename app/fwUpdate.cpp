@@ -1,5 +1,6 @@
 #include "app/fwUpdate.h"
 
+#include "app/fwAppBody.h"
 #include "backup/ArchiveU.h"
 #include "config/fwCommon.h"
 #include "config/fwNames.h"
@@ -30,7 +31,6 @@ namespace {
 
 std::mutex PlacesLock;
 std::string TestProgramFolder, TestUpdateFolder;
-std::atomic<bool> Ready{false};
 std::atomic<HWND> OwnerWindow{nullptr};
 // One update at a time. The window alone cannot tell: a silent update runs
 // with it hidden.
@@ -141,8 +141,13 @@ void RestartTrayProgram()
         Sleep(100);
     }
     Sleep(1000);
-    const std::string tray = ProgramPlace() + TrayExeName;
-    if (FileExists(tray)) RunAsDesktopUser(Wide(tray), L"\"" + Wide(tray) + L"\"");
+    const std::string place = ProgramPlace();
+    if (place == ProgramFolder()) {
+        StartTrayProgram();
+    } else {
+        const std::wstring tray = Wide(place + TrayExeName);
+        if (FileExists(place + TrayExeName)) RunAsDesktopUser(tray, L"\"" + tray + L"\"");
+    }
 }
 
 // ---- the check --------------------------------------------------------------
@@ -154,19 +159,8 @@ public:
 protected:
     void Execute() override
     {
-        if (!FManual) {
-            double last = 0;
-            const bool known = ReadSettingDate(HKEY_CURRENT_USER, "LAST_CHECK", last);
-            const double now = DayNumberNow();
-            if (!DailyCheckDue(known, last, now)) return;
-            WriteSettingDate(HKEY_CURRENT_USER, "LAST_CHECK", now);
-        }
-        std::string answer;
-        FetchAnswer(UpdateCheckAddress(), answer);
         TUpdateOffer offer;
-        ParseUpdateAnswer(answer, FManual, Settings().CheckForUpdates, offer);
-        if (offer.Files.empty() && !FManual) return;
-        new TFWUpdateThread(offer, true, offer.Silent, FManual);
+        if (RunUpdateCheck(FManual, offer)) new TFWUpdateThread(offer, true, offer.Silent, FManual);
     }
 
 private:
@@ -261,9 +255,6 @@ bool DownloadMatches(const std::string &path, const TUpdateFile &file)
     return FileSha256Hex(path, digest) && !file.Sha256.empty() && digest == file.Sha256;
 }
 
-bool UpdateReady() { return Ready; }
-void SetUpdateReady(bool value) { Ready = value; }
-
 void SetUpdateOwnerWindow(HWND owner) { OwnerWindow = owner; }
 
 void SetUpdatePlacesForTest(const std::string &programFolder, const std::string &updateFolder)
@@ -283,11 +274,13 @@ struct TPlaced {
     bool AsNew = false;
 };
 
-// Copy of the source onto target; true when target exists afterwards.
+// Copy of the source onto target; true when target exists afterwards. No
+// Everyone grant: the program folder's own access list decides who may
+// replace what an elevated program runs.
 bool CopyInPlace(const std::string &source, const std::string &target)
 {
-    CopyFileEx(source, target, true, true);
-    if (!FileExists(target)) CopyFileEx(source, target, true, true);
+    CopyFileEx(source, target, false, true);
+    if (!FileExists(target)) CopyFileEx(source, target, false, true);
     return FileExists(target);
 }
 
@@ -320,7 +313,7 @@ bool InstallDownloads(const std::vector<std::string> &downloads, const std::stri
         TArchive archive(path);
         std::vector<std::string> names;
         if (!archive.SetArchiveType(ArchiveTypeCAB) || !archive.LoadArchiveContents(&names) ||
-            !archive.DecompressToDir(updateFolder, "", true)) {
+            !archive.DecompressToDir(updateFolder, "", false)) {
             for (const std::string &name : names) unpacked.push_back(updateFolder + name);
             ok = false;
             break;
@@ -472,9 +465,11 @@ void TFWUpdateThread::Execute()
         const bool known = ReadSettingDate(HKEY_CURRENT_USER, "LAST_UPDATE", last);
         if (!AutomaticUpdateDue(known, last, now)) return;
     }
+    // Without a user-interface thread to ask and show on (it has not started
+    // its loop yet, or has ended) the update waits for the next check rather
+    // than spending the three-day allowance on nothing.
     bool visible = false;
-    Synchronize([&] { visible = UpdateForm().Visible(); });
-    if (visible) return;
+    if (!Synchronize([&] { visible = UpdateForm().Visible(); }) || visible) return;
     bool expected = false;
     if (!UpdateRunning.compare_exchange_strong(expected, true)) return;
     struct TRelease {
@@ -547,13 +542,29 @@ void TFWUpdateThread::Execute()
         bool ready = false;
         const bool installed = InstallDownloads(downloads, updateFolder, ProgramPlace(), ready,
                                                 [] { OnForm([](TFormUpdate &f) { f.NextFile(); }); });
-        if (ready) SetUpdateReady(true);
+        if (ready) SetUpdateReady();
         if (installed) RestartTrayProgram();
     } else {
         // A failed, cancelled or refused update leaves nothing behind.
         for (const std::string &path : downloads) DeleteFileForce(path);
     }
     OnForm([](TFormUpdate &f) { f.Hide(); });
+}
+
+bool RunUpdateCheck(bool manual, TUpdateOffer &offer)
+{
+    offer = TUpdateOffer();
+    if (!manual) {
+        double last = 0;
+        const bool known = ReadSettingDate(HKEY_CURRENT_USER, "LAST_CHECK", last);
+        const double now = DayNumberNow();
+        if (!DailyCheckDue(known, last, now)) return false;
+        WriteSettingDate(HKEY_CURRENT_USER, "LAST_CHECK", now);
+    }
+    std::string answer;
+    FetchAnswer(UpdateCheckAddress(), answer);
+    ParseUpdateAnswer(answer, manual, Settings().CheckForUpdates, offer);
+    return manual || !offer.Files.empty();
 }
 
 void CheckForUpdates(bool manual)
@@ -590,18 +601,18 @@ struct TControlRow {
     int X, Y, W, H;
 };
 
-// Room for the longer German and Japanese texts: captions get a third of the
-// width, values the rest.
+// Room for the longer German and Japanese texts: the estimate gets two lines,
+// captions a third of the width and values the rest.
 const TControlRow Layout[] = {
     {IdIcon, L"STATIC", nullptr, L"", SS_ICON, 16, 16, 32, 32},
-    {IdAction, L"STATIC", "UpdateDownloading", L"Downloading updates...", SS_LEFT | SS_NOPREFIX, 64, 18, 384, 20},
-    {IdBar, PROGRESS_CLASSW, nullptr, L"", 0, 64, 46, 384, 18},
-    {IdTimeCaption, L"STATIC", "FormUpdate_LabelTimeLeft", L"Estimated time left:", SS_LEFT, 64, 78, 150, 18},
-    {IdTime, L"STATIC", nullptr, L"-", SS_LEFT | SS_NOPREFIX, 220, 78, 228, 18},
-    {IdRateCaption, L"STATIC", "FormUpdate_LabelRate", L"Transfer rate:", SS_LEFT, 64, 100, 150, 18},
-    {IdRate, L"STATIC", nullptr, L"-", SS_LEFT | SS_NOPREFIX, 220, 100, 228, 18},
-    {IdIndex, L"STATIC", nullptr, L"0/0", SS_LEFT | SS_NOPREFIX, 64, 150, 120, 18},
-    {IDCANCEL, L"BUTTON", "FormUpdate_ButtonCancel", L"Cancel", BS_PUSHBUTTON | WS_TABSTOP, 348, 144, 100, 28},
+    {IdAction, L"STATIC", "UpdateDownloading", L"Downloading updates...", SS_LEFT | SS_NOPREFIX, 64, 16, 384, 20},
+    {IdBar, PROGRESS_CLASSW, nullptr, L"", 0, 64, 42, 384, 18},
+    {IdTimeCaption, L"STATIC", "FormUpdate_LabelTimeLeft", L"Estimated time left:", SS_LEFT, 64, 72, 136, 18},
+    {IdTime, L"STATIC", nullptr, L"-", SS_LEFT | SS_NOPREFIX, 204, 72, 244, 34},
+    {IdRateCaption, L"STATIC", "FormUpdate_LabelRate", L"Transfer rate:", SS_LEFT, 64, 110, 136, 18},
+    {IdRate, L"STATIC", nullptr, L"-", SS_LEFT | SS_NOPREFIX, 204, 110, 244, 18},
+    {IdIndex, L"STATIC", nullptr, L"0/0", SS_LEFT | SS_NOPREFIX, 64, 152, 120, 18},
+    {IDCANCEL, L"BUTTON", "FormUpdate_ButtonCancel", L"Cancel", BS_PUSHBUTTON | WS_TABSTOP, 348, 146, 100, 28},
 };
 
 WNDPROC ButtonProc = nullptr;

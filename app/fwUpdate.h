@@ -71,7 +71,9 @@ bool DownloadMatches(const std::string &path, const TUpdateFile &file);
 // Moves the downloads (already checked) into programFolder: cabinets are
 // unpacked into updateFolder first and their entries moved; every file goes
 // to programFolder + its name. A file in the way is renamed to ".old"; when
-// that fails the new file is placed as ".new" and updateReady is set. When a
+// that fails the new file is placed as ".new" and updateReady is set. Files
+// keep the program folder's inherited access list: an executable that every
+// user may replace would be run by the next elevated start. When a
 // cabinet does not unpack, or a file cannot be put in place, every file moved
 // so far is put back from its ".old" copy, ".new" files of this update are
 // removed, and the result is false. In every case the downloads and the
@@ -81,15 +83,16 @@ bool InstallDownloads(const std::vector<std::string> &downloads, const std::stri
                       const std::string &programFolder, bool &updateReady,
                       const std::function<void()> &nextFile = nullptr);
 
-// Set when a file had to be placed as ".new": the main program then runs the
-// complete-update role when it ends.
-bool UpdateReady();
-void SetUpdateReady(bool value);
-
 // The update check on a background thread (never blocks the caller).
 // Automatic checks run at most once a day ("LAST_CHECK"); a manual one always
 // runs and ends with a notice when nothing new is offered.
 void CheckForUpdates(bool manual);
+
+// The check itself, on the calling thread: the daily rule (an automatic check
+// writes "LAST_CHECK" when it goes on), the request and the answer. True when
+// an update thread should follow (always for a manual check, otherwise when
+// files were offered).
+bool RunUpdateCheck(bool manual, TUpdateOffer &offer);
 
 // The owner of the update's question box (the main window); none by default.
 void SetUpdateOwnerWindow(HWND owner);

@@ -8,11 +8,13 @@
 #include "platform/RegistryU.h"
 #include "platform/ShellU.h"
 #include "platform/SystemPathsU.h"
+#include "platform/TextU.h"
 
 #include <objbase.h>
 
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -20,15 +22,6 @@ std::string WithSlash(std::string s)
 {
     if (!s.empty() && s.back() != '\\') s += '\\';
     return s;
-}
-
-std::wstring Wide(const std::string &s)
-{
-    if (s.empty()) return {};
-    int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(n > 0 ? n : 0, L'\0');
-    if (n > 0) MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
-    return w;
 }
 
 std::string Below(const std::string &base, const char *name)
@@ -154,7 +147,7 @@ bool StartTrayProgram()
 {
     const std::string tray = TrayExePath();
     if (tray.empty() || !FileExists(tray)) return false;
-    const std::wstring wide = Wide(tray);
+    const std::wstring wide = AnsiToWide(tray);
     return RunAsDesktopUser(wide, L"\"" + wide + L"\"");
 }
 
@@ -206,10 +199,30 @@ bool SwapInNewFile(const std::string &path)
     return swapped;
 }
 
-bool CompleteUpdateOnExit()
+bool CompleteUpdateOnExit() { return CompleteUpdateOnExitIn(ProgramFolder()); }
+
+bool CompleteUpdateOnExitIn(const std::string &programFolder)
 {
-    const std::string fresh = WithExtension(MainExePath(), ".new");
-    return ShellOpen(FileExists(fresh) ? fresh : MainExePath(), "/completeupdate");
+    if (programFolder.empty()) return false;
+    const std::string main = programFolder + MainExeName;
+    const std::string fresh = WithExtension(main, ".new");
+    if (!FileExists(fresh)) return ShellOpen(main, "/completeupdate");
+    // The shell starts programs by their extension and has none for ".new";
+    // the system starts an executable under any name.
+    std::string line = "\"" + fresh + "\" /completeupdate";
+    std::vector<char> buffer(line.begin(), line.end());
+    buffer.push_back('\0');
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(fresh.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, programFolder.c_str(),
+                        &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
 }
 
 std::string MakeInstallationId()

@@ -64,9 +64,11 @@ void DeleteLeftoverFiles(bool alsoNew);
 // folder's inherited access list. True when path holds the new file
 // afterwards; false also when there was nothing to swap.
 bool SwapInNewFile(const std::string &path);
-// Opens "Tovu.new" when it exists in ProgramFolder, else the main executable,
-// with the single argument "/completeupdate".
+// Starts "Tovu.new" when it exists in ProgramFolder, else the main
+// executable, with the single argument "/completeupdate". True when started.
 bool CompleteUpdateOnExit();
+// The same for the program folder given (with trailing backslash).
+bool CompleteUpdateOnExitIn(const std::string &programFolder);
 // A new installation identifier: a decimal number without sign, unique per
 // installation (a fresh GUID and the tick count, hashed).
 std::string MakeInstallationId();

@@ -145,6 +145,9 @@ public:
     virtual int64_t FoundSize() const;
     virtual int SelectedCount() const;
     virtual int64_t SelectedSize() const;
+    // Physical memory the last fix made available (may be negative); only a
+    // memory scanner has any.
+    virtual int64_t ReleasedMemory() const { return 0; }
 
     // Takes ownership.
     TfwItem *Add(TfwItem *item);

@@ -204,6 +204,7 @@ public:
     void Fix() override;
     int FoundCount() const override { return Advised ? 1 : 0; }
     int SelectedCount() const override { return FoundCount(); }
+    int64_t ReleasedMemory() const override { return Released; }
 };
 
 // Startup programs to postpone (only while the "DELAY_STARTUP" setting is

@@ -47,30 +47,11 @@ bool RegisterTrayClass(HINSTANCE instance)
     return RegisterClassW(&wc) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
-std::string OwnPath()
-{
-    char path[MAX_PATH * 2] = {};
-    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-    return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
-}
-
-// An update that could not replace the running tray program renamed it to
-// ".old"; this start is the first chance to remove it.
-void DeleteOwnLeftover()
-{
-    std::string path = OwnPath();
-    const size_t slash = path.find_last_of('\\');
-    const size_t dot = path.find_last_of('.');
-    if (path.empty() || dot == std::string::npos || (slash != std::string::npos && dot < slash)) return;
-    path = path.substr(0, dot) + ".old";
-    if (FileExists(path)) DeleteFileForce(path);
-}
-
 } // namespace
 
 void StartMainProgram(const std::string &arguments)
 {
-    const std::string main = ProgramFolder() + MainExeName;
+    const std::string main = MainExePath();
     if (FileExists(main)) ShellOpen(main, arguments);
 }
 
@@ -197,22 +178,31 @@ void TAppClass::PumpMessages()
     Sleep(10);
 }
 
+void TAppClass::WatchStopEvent()
+{
+    if (stop_) return;
+    stop_ = std::make_unique<TGlobalEvent>(EventStopTray);
+    stop_->Unsignal();
+}
+
+bool TAppClass::StopRequested() const
+{
+    return stop_ && stop_->WaitFor(0);
+}
+
 void TAppClass::Run()
 {
     if (TrayIcon) TrayIcon->Show();
-    {
-        TGlobalEvent stop(EventStopTray);
-        // A stop request from before this start must not end it at once.
-        stop.Unsignal();
-        try {
-            while (!Terminated) {
-                PumpMessages();
-                if (stop.WaitFor(0)) Terminated = true;
-            }
-        } catch (...) {
+    WatchStopEvent();
+    try {
+        while (!Terminated) {
+            PumpMessages();
+            if (StopRequested()) Terminated = true;
         }
+    } catch (...) {
     }
     if (TrayIcon) TrayIcon->Hide();
+    stop_.reset();
 }
 
 int TrayMain()
@@ -222,13 +212,23 @@ int TrayMain()
             TrayBeep(0);
             return 0;
         }
-        DeleteOwnLeftover();
+        FixLocations();
+        // An update that could not replace a running program renamed it to
+        // ".old"; nothing runs from it any more once this start is here.
+        DeleteLeftoverFiles(false);
         LoadSettings();
         TAppClass app;
         HWND desktop = GetDesktopWindow();
         if (!GetPropA(desktop, StartupDoneProperty)) {
+            // The stop sequence of an uninstall or update may come while the
+            // programs are being started, which takes seconds per priority
+            // level; it must not be reset and lost when the loop begins.
+            app.WatchStopEvent();
             try {
-                RunPostponedStartup([&app] { app.PumpMessages(); });
+                RunPostponedStartup([&app] {
+                    app.PumpMessages();
+                    if (app.StopRequested()) app.Terminated = true;
+                });
             } catch (...) {
             }
             SetPropA(desktop, StartupDoneProperty, HANDLE(1));

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/EventU.h"
 #include "tray/TrayIconU.h"
 
 // Menu command identifiers, as the popup menu returns them.
@@ -45,8 +46,14 @@ public:
     // Every message of Window passes here first; false leaves it to the
     // default processing.
     bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    // Opens the stop event and resets it, so that a stop request from before
+    // this start does not end it; from here on a request is remembered. Run
+    // does it when it was not done before.
+    void WatchStopEvent();
+    // True when the stop event has been set since WatchStopEvent.
+    bool StopRequested() const;
     // Shows the icon and runs until Terminated, polling the stop event; the
-    // icon is removed however the loop ends.
+    // icon is removed and the event closed however the loop ends.
     void Run();
     // Dispatches what waits in the queue, then waits 10 ms. WM_QUIT is
     // dropped: only Terminated ends the program.
@@ -56,6 +63,7 @@ public:
 
 private:
     void ExitDialog();
+    std::unique_ptr<TGlobalEvent> stop_;
 };
 
 // Opens "Tovu.exe" beside this program through the shell, with arguments

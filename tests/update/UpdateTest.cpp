@@ -192,11 +192,9 @@ protected:
         ASSERT_TRUE(Write(Program + "Tovu.exe", "old main program\n"));
         ASSERT_TRUE(Write(Program + "TovuTray.exe", "old tray program\n"));
         ASSERT_TRUE(Write(Program + "a.dll", "old library\n"));
-        SetUpdateReady(false);
     }
     void TearDown() override
     {
-        SetUpdateReady(false);
         DeleteFolder(Scratch, true);
     }
 
