@@ -1,4 +1,5 @@
 #include "config/fwTranslate.h"
+#include "config/fwTrust.h"
 #include "platform/HandlesU.h"
 
 #include "platform/DirectoryU.h"
@@ -93,7 +94,10 @@ void LoadLocked()
         std::vector<std::string> lines;
         bool fresh = false;
         std::string stored;
-        if (!RegReadStr(HKEY_LOCAL_MACHINE, VersionKey, "LngVer", stored) || stored != version) {
+        // A table someone else placed is replaced like an outdated one: its
+        // texts reach every window of the elevated program.
+        const bool distrusted = FileExists(file) && !TrustedMachineFile(file);
+        if (distrusted || !RegReadStr(HKEY_LOCAL_MACHINE, VersionKey, "LngVer", stored) || stored != version) {
             if (LoadTextResourceFrom(source, "TRANSLATE", lines)) {
                 if (FileExists(file)) DeleteFileForce(file);
                 Table.reset();
@@ -101,8 +105,10 @@ void LoadLocked()
             }
         }
         if (Table) return;
+        const bool made = !DirectoryExists(folder);
         if (!FileExists(file) && (fresh || LoadTextResourceFrom(source, "TRANSLATE", lines)) &&
-            ForceDirectories(folder, true, true)) {
+            ForceDirectories(folder, false, true)) {
+            if (made) ProtectMachineFile(folder);
             std::string text;
             for (const auto &l : lines) text += l + "\r\n";
             TOwnedHandle h(
@@ -114,8 +120,11 @@ void LoadLocked()
                 // The version is recorded only after the file, so a failed
                 // write is tried again at the next start.
                 if (ok) RegWriteStr(HKEY_LOCAL_MACHINE, VersionKey, "LngVer", version);
+                ProtectMachineFile(file);
             }
         }
+        // Not replaceable: the built-in English texts serve.
+        if (FileExists(file) && !TrustedMachineFile(file)) return;
         Table = std::make_unique<TIniFileW>(file);
     } catch (...) {
     }
