@@ -29,6 +29,7 @@ const COLORREF Border = RGB(12, 58, 63);
 
 TMainForm *TheForm = nullptr;
 bool ScanNowRequested = false;
+std::string Definitions;
 
 // Desktop composition is asked of dwmapi only where the system has it.
 struct TDwm {
@@ -62,6 +63,7 @@ std::wstring StepText(const TStepInfo *info, const char *part)
 
 TMainForm *MainForm() { return TheForm; }
 void SetScanNowRequested(bool on) { ScanNowRequested = on; }
+void SetWizardDefinitions(const std::string &text) { Definitions = text; }
 
 TMainForm::TMainForm() { TheForm = this; }
 
@@ -394,7 +396,7 @@ void TMainForm::GoToStep(int step, bool report)
     RefreshHeader();
     if (step == stScanSettings || (step == stScanProgress && !HasEngine)) {
         StopRun();
-        HasEngine = Run.Load();
+        HasEngine = Definitions.empty() ? Run.Load() : Run.LoadFromText(Definitions);
     }
     if (step == stScanProgress) StartRun(TfwRunKind::Scan);
     else if (step == stRepair) StartRun(TfwRunKind::Repair);

@@ -802,7 +802,7 @@ TReviewNodeData *TFormSteps::NodeData(HTREEITEM item) const
     TVITEMW tv = {};
     tv.mask = TVIF_PARAM;
     tv.hItem = item;
-    if (!TreeView_GetItem(Control("TreeViewReview"), &tv)) return nullptr;
+    if (!SendMessageW(Control("TreeViewReview"), TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv))) return nullptr;
     const LPARAM i = tv.lParam;
     return i >= 0 && i < static_cast<LPARAM>(FNodes.size()) ? FNodes[i].get() : nullptr;
 }
@@ -844,7 +844,7 @@ void TFormSteps::BuildReviewTree(int step)
         is.item.mask = TVIF_TEXT | TVIF_PARAM;
         is.item.pszText = const_cast<wchar_t *>(text.c_str());
         is.item.lParam = data;
-        return TreeView_InsertItem(tree, &is);
+        return reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&is)));
     };
     if (cat) {
         HTREEITEM root = insert(TVI_ROOT, rootText, -1);
@@ -888,7 +888,7 @@ LRESULT TFormSteps::TreeCustomDraw(NMTVCUSTOMDRAW *cd)
     tv.hItem = item;
     tv.pszText = buf;
     tv.cchTextMax = 1024;
-    TreeView_GetItem(tree, &tv);
+    SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
     std::wstring text = buf;
     TReviewNodeData *d = NodeData(item);
     const bool root = !TreeView_GetParent(tree, item);
