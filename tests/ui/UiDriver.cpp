@@ -9,13 +9,14 @@ namespace ui {
 namespace {
 struct TFind {
     std::wstring Text;
+    bool Enabled = false;
     HWND Found = nullptr;
 };
 
 BOOL CALLBACK FindChild(HWND hwnd, LPARAM lp)
 {
     auto *f = reinterpret_cast<TFind *>(lp);
-    if (IsWindowVisible(hwnd) && Text(hwnd) == f->Text) {
+    if (IsWindowVisible(hwnd) && (!f->Enabled || IsWindowEnabled(hwnd)) && Text(hwnd) == f->Text) {
         f->Found = hwnd;
         return FALSE;
     }
@@ -42,6 +43,13 @@ BOOL CALLBACK FindBox(HWND hwnd, LPARAM lp)
 }
 }  // namespace
 
+HWND FindEnabledByText(HWND root, const std::wstring &text)
+{
+    TFind f{text, true};
+    EnumChildWindows(root, FindChild, reinterpret_cast<LPARAM>(&f));
+    return f.Found;
+}
+
 HWND FindByText(HWND root, const std::wstring &text)
 {
     TFind f{text};
@@ -51,8 +59,11 @@ HWND FindByText(HWND root, const std::wstring &text)
 
 std::wstring Text(HWND window)
 {
+    // WM_GETTEXT itself: GetWindowText does not ask a window of another
+    // process for a control's text.
     wchar_t buf[2048] = {};
-    GetWindowTextW(window, buf, 2048);
+    DWORD_PTR got = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 2000, &got);
     return buf;
 }
 
@@ -93,18 +104,17 @@ void MouseClick(HWND window, int x, int y)
     Pump(100);
 }
 
-TBoxAnswer::TBoxAnswer(int button, DWORD timeout)
+TBoxAnswer::TBoxAnswer(int button, DWORD timeout, DWORD pid)
 {
-    FThread = std::thread([this, button, timeout] {
+    if (!pid) pid = GetCurrentProcessId();
+    FThread = std::thread([this, button, timeout, pid] {
         DWORD start = GetTickCount();
         while (!FQuit && GetTickCount() - start < timeout) {
-            TBoxFind f{GetCurrentProcessId()};
+            TBoxFind f{pid};
             EnumWindows(FindBox, reinterpret_cast<LPARAM>(&f));
             if (f.Found) {
                 Sleep(100);  // let the box paint, for a screenshot taken meanwhile
-                wchar_t buf[4096] = {};
-                GetDlgItemTextW(f.Found, 0xFFFF, buf, 4096);
-                FText = buf;
+                FText = ui::Text(GetDlgItem(f.Found, 0xFFFF));
                 FAnswered = true;
                 PostMessageW(f.Found, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
                 return;

@@ -16,6 +16,8 @@ namespace ui {
 // The first visible, enabled-or-not child below root (any depth) whose text
 // is text; nullptr when none.
 HWND FindByText(HWND root, const std::wstring &text);
+// The same among the enabled ones (what a user can press).
+HWND FindEnabledByText(HWND root, const std::wstring &text);
 std::wstring Text(HWND window);
 bool Visible(HWND window);
 
@@ -30,11 +32,12 @@ void Press(HWND button);
 // A left mouse press and release at (x, y) of window's client area.
 void MouseClick(HWND window, int x, int y);
 
-// Answers the next message box titled "Tovu" of this process with button id
-// (IDYES, IDNO, IDOK) from a thread of its own; Text() is what the box said.
+// Answers the next message box titled "Tovu" of this process (or of process
+// pid) with button id (IDYES, IDNO, IDOK) from a thread of its own; Text() is
+// what the box said.
 class TBoxAnswer {
 public:
-    explicit TBoxAnswer(int button, DWORD timeout = 30000);
+    explicit TBoxAnswer(int button, DWORD timeout = 30000, DWORD pid = 0);
     ~TBoxAnswer();
     // Waits (pumping) until the box was answered; false when none came.
     bool Wait(DWORD timeout = 30000);
