@@ -8,6 +8,7 @@
 #include "platform/DirectoryU.h"
 #include "platform/FileU.h"
 #include "platform/RegistryU.h"
+#include "platform/RegistryWideU.h"
 #include "platform/StreamU.h"
 #include "platform/SystemPathsU.h"
 #include "platform/XMLU.h"
@@ -19,12 +20,58 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
 std::string Attr(const char *name, const std::string &value)
 {
     return std::string(" ") + name + "=\"" + value + "\"";
+}
+
+std::string HexOf(const void *data, size_t size)
+{
+    static const char Digits[] = "0123456789ABCDEF";
+    const unsigned char *p = static_cast<const unsigned char *>(data);
+    std::string hex;
+    hex.reserve(size * 2);
+    for (size_t i = 0; i < size; ++i) {
+        hex += Digits[p[i] >> 4];
+        hex += Digits[p[i] & 15];
+    }
+    return hex;
+}
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+bool BytesOfHex(const std::string &hex, std::string &bytes)
+{
+    bytes.clear();
+    if (hex.size() % 2 != 0) return false;
+    bytes.reserve(hex.size() / 2);
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        int hi = HexValue(hex[i]), lo = HexValue(hex[i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        bytes.push_back(char(hi * 16 + lo));
+    }
+    return true;
+}
+
+std::string WideHex(const std::wstring &text) { return HexOf(text.data(), text.size() * sizeof(wchar_t)); }
+
+bool WideOfHex(const std::string &hex, std::wstring &text)
+{
+    std::string bytes;
+    if (!BytesOfHex(hex, bytes) || bytes.size() % 2 != 0) return false;
+    text.assign(bytes.size() / 2, L'\0');
+    if (!bytes.empty()) std::memcpy(&text[0], bytes.data(), bytes.size());
+    return true;
 }
 
 // The documents carry UTF-8; a date written by hand in the system code page
@@ -169,23 +216,98 @@ void RecordValue(HKEY root, const std::string &key, const std::string &name, boo
     if (ok) Record(root, key, name, value, RegTypeName(int(type)), is64, "value");
 }
 
+// The narrow typed form of a value when it brings back exactly the stored
+// bytes: the text types with one terminator and nothing the code page cannot
+// carry, binary data, and numbers of four bytes.
+bool PlainValue(const TRegWideValue &v, std::string &value, int &type)
+{
+    auto wide = [&](std::wstring &w) {
+        if (v.Data.size() % 2 != 0) return false;
+        w.assign(v.Data.size() / 2, L'\0');
+        if (!w.empty()) std::memcpy(&w[0], v.Data.data(), v.Data.size());
+        return true;
+    };
+    std::wstring w;
+    switch (v.Type) {
+    case REG_SZ:
+    case REG_EXPAND_SZ:
+        if (!wide(w) || w.empty() || w.back() != L'\0') return false;
+        w.pop_back();
+        if (w.find(L'\0') != std::wstring::npos) return false;
+        type = v.Type == REG_SZ ? rtStr : rtExStr;
+        return WideToAnsiExact(w, value);
+    case REG_MULTI_SZ:
+        if (!wide(w) || w.size() < 2 || w[w.size() - 1] != L'\0' || w[w.size() - 2] != L'\0') return false;
+        w.resize(w.size() - 2);
+        type = rtMulStr;
+        return WideToAnsiExact(w, value);
+    case REG_BINARY:
+        type = rtBin;
+        value = HexOf(v.Data.data(), v.Data.size());
+        return true;
+    case REG_DWORD: {
+        if (v.Data.size() != 4) return false;
+        DWORD number;
+        std::memcpy(&number, v.Data.data(), 4);
+        char text[16];
+        std::snprintf(text, sizeof text, "$%08lX", static_cast<unsigned long>(number));
+        value = text;
+        type = rtNum;
+        return true;
+    }
+    default: return false;
+    }
+}
+
+void RecordEntry(const TfwRegEntry &e) { Recording->Lines.push_back("    " + RegEntryXML(e)); }
+
+TfwRegEntry WideEntry(HKEY root, const std::wstring &key, const std::wstring &name, bool is64, int fix)
+{
+    TfwRegEntry e;
+    e.Root = root;
+    e.Is64 = is64;
+    e.ScanMode = smBackup;
+    e.FixMode = fix;
+    if (!WideToAnsiExact(key, e.Key)) e.WideKey = key;
+    if (!WideToAnsiExact(name, e.ValueName)) e.WideName = name;
+    return e;
+}
+
+void RecordWideValue(HKEY root, const std::wstring &key, const TRegWideValue &v, bool is64)
+{
+    TfwRegEntry e = WideEntry(root, key, v.Name, is64, fmValue);
+    std::string value;
+    int type = 0;
+    if (e.WideKey.empty() && e.WideName.empty() && PlainValue(v, value, type)) {
+        Record(root, e.Key, e.ValueName, value, RegTypeName(type), is64, "value");
+        return;
+    }
+    e.Raw = true;
+    e.RawType = v.Type;
+    e.RawData = v.Data;
+    RecordEntry(e);
+}
+
+void RecordTree(HKEY root, const std::wstring &key, bool is64)
+{
+    std::vector<TRegWideValue> values;
+    std::vector<std::wstring> subKeys;
+    if (!RegReadKeyW(root, key, values, subKeys)) return;
+    // Writing a value creates its key; a key without values needs a line of
+    // its own.
+    if (values.empty()) RecordEntry(WideEntry(root, key, L"", is64, fmCreateKey));
+    for (const TRegWideValue &v : values) RecordWideValue(root, key, v, is64);
+    for (const std::wstring &sub : subKeys)
+        if (!sub.empty()) RecordTree(root, key + L"\\" + sub, is64);
+}
+
 void RecordKey(HKEY root, const std::string &key, bool is64)
 {
     if (!RegKeyExists(root, key)) {
         Record(root, key, "", "", "backup", is64, "del");
         return;
     }
-    RecordValue(root, key, "", is64);
-    // Names are taken exactly as stored: a name with surrounding blanks is a
-    // different value or key, and the tree is about to be deleted.
-    std::vector<std::string> names;
-    if (RegEnumValueNames(root, key, names))
-        for (const std::string &name : names)
-            if (!name.empty()) RecordValue(root, key, name, is64);
-    std::vector<std::string> subkeys;
-    if (RegEnumSubKeyNames(root, key, subkeys))
-        for (const std::string &sub : subkeys)
-            if (!sub.empty()) RecordKey(root, key + "\\" + sub, is64);
+    RecordTree(root, AnsiToWideText(key), is64);
 }
 
 // A second document of one kind within the same second must not replace the
@@ -266,6 +388,21 @@ void ReadRegEntry(const TXMLTag *tag, TfwRegEntry &entry)
     long days = date.empty() ? 0 : std::strtol(date.c_str(), &end, 10);
     entry.Date = (end && *end == '\0' && days > 0) ? double(days) : 0;
 
+    if (fix == "key") entry.FixMode = fmCreateKey;
+    // A wide name that does not decode must not fall back to its narrow
+    // stand-in, which may name another key ("?" for every lost character).
+    if (tag->AttrIndex("wkey") >= 0 && !WideOfHex(tag->GetAttr("wkey"), entry.WideKey)) entry.ScanMode = smNone;
+    if (tag->AttrIndex("wname") >= 0 && !WideOfHex(tag->GetAttr("wname"), entry.WideName)) entry.ScanMode = smNone;
+    if (AsciiLower(tag->GetAttr("type")) == "raw") {
+        uint32_t rawType = 0;
+        entry.Raw = ParseRegNumber(tag->GetAttr("rawtype"), rawType) && BytesOfHex(tag->GetAttr("raw"), entry.RawData);
+        entry.RawType = rawType;
+        if (!entry.Raw) {
+            entry.RawData.clear();
+            entry.ScanMode = smNone;
+        }
+    }
+
     uint32_t number;
     if (entry.ValueType == rtNum && !ParseRegNumber(entry.Value, number)) entry.ScanMode = smNone;
     if (entry.ValueType == rtBin && entry.Value.size() % 2 != 0) entry.ScanMode = smNone;
@@ -278,10 +415,19 @@ std::string RegEntryXML(const TfwRegEntry &e)
     s += Attr("key", HexEscape(e.Key));
     s += Attr("name", HexEscape(e.ValueName));
     s += Attr("value", HexEscape(e.Value));
-    s += Attr("type", RegTypeName(e.ValueType));
+    s += Attr("type", e.Raw ? std::string("raw") : RegTypeName(e.ValueType));
+    if (!e.WideKey.empty()) s += Attr("wkey", WideHex(e.WideKey));
+    if (!e.WideName.empty()) s += Attr("wname", WideHex(e.WideName));
+    if (e.Raw) {
+        s += Attr("rawtype", std::to_string(static_cast<unsigned long>(e.RawType)));
+        s += Attr("raw", HexOf(e.RawData.data(), e.RawData.size()));
+    }
     if (e.Is64) s += Attr("is64", "1");
     s += Attr("scan", e.ScanMode == smValue ? "value" : e.ScanMode == smBackup ? "backup" : "exists");
-    s += Attr("fix", e.FixMode == fmValue ? "value" : e.FixMode == fmDelete ? "del" : "");
+    s += Attr("fix", e.FixMode == fmValue         ? "value"
+                     : e.FixMode == fmDelete    ? "del"
+                     : e.FixMode == fmCreateKey ? "key"
+                                                : "");
     if (e.Date >= 1) s += Attr("date", std::to_string(static_cast<long long>(std::floor(e.Date))));
     s += " />";
     return s;
@@ -299,6 +445,16 @@ bool FixRegEntry(const TfwRegEntry &e)
     if (!e.Root || e.Key.empty()) return false;
     if (e.Is64 && !Is64BitOS()) return false;
     SelectItemView(e.Is64);
+    if (!e.WideKey.empty() || !e.WideName.empty() || e.Raw || e.FixMode == fmCreateKey) {
+        std::wstring key = e.WideKey.empty() ? AnsiToWideText(e.Key) : e.WideKey;
+        std::wstring name = e.WideName.empty() ? AnsiToWideText(e.ValueName) : e.WideName;
+        if (e.FixMode == fmCreateKey) return RegCreateKeyW(e.Root, key);
+        if (e.FixMode == fmDelete)
+            return name.empty() ? RegRemoveKeyTreeW(e.Root, key, true) : RegRemoveValueW(e.Root, key, name);
+        if (e.FixMode == fmValue && e.Raw) return RegWriteRawW(e.Root, key, name, e.RawType, e.RawData);
+        // A typed value under a wide name: its text is narrow anyway.
+        if (!e.WideKey.empty() || !e.WideName.empty()) return false;
+    }
     if (e.FixMode == fmDelete)
         return e.ValueName.empty() ? RegRemoveKeyTree(e.Root, e.Key, true) : RegRemoveValue(e.Root, e.Key, e.ValueName);
     if (e.FixMode != fmValue) return false;
@@ -375,6 +531,14 @@ void BackupKey(HKEY root, const std::string &key, bool is64, bool toCleanReport)
 std::string EndBackup()
 {
     std::string written;
+    EndBackup(written);
+    return written;
+}
+
+bool EndBackup(std::string &written)
+{
+    written.clear();
+    bool ok = true;
     try {
         if (Recording && (Recording->Kind == bkFix || Recording->Kind == bkBoost) && !Recording->Lines.empty()) {
             SYSTEMTIME st;
@@ -387,19 +551,29 @@ std::string EndBackup()
             for (const std::string &line : Recording->Lines) text += line + "\r\n";
             text += "</backup>\r\n";
 
+            ok = false;
             std::string folder = BackupDocumentsFolder();
             if (!folder.empty() && ForceDirectories(folder, true, true)) {
                 std::string name = FreeDocumentName(folder, Recording->Kind, st);
                 TFileWriter file;
                 if (file.Open(name)) {
-                    bool ok = file.WriteText(text);
+                    bool written_ok = file.WriteText(text);
+                    // A document cut short by a full disk would restore only
+                    // part of what the repair changes.
+                    written_ok = written_ok && file.Flush();
                     file.Close();
-                    if (ok) written = name;
-                    else DeleteFileA(name.c_str());
+                    if (written_ok) {
+                        written = name;
+                        ok = true;
+                    } else {
+                        DeleteFileA(name.c_str());
+                    }
                 }
             }
         }
     } catch (...) {
+        ok = false;
+        written.clear();
     }
     Recording.reset();
     if (TfwCleanReportSave save = CleanReportSave.load()) {
@@ -408,7 +582,7 @@ std::string EndBackup()
         } catch (...) {
         }
     }
-    return written;
+    return ok;
 }
 
 // ---- documents ----------------------------------------------------------------

@@ -23,7 +23,9 @@ class TXMLTag;
 // Registry value type codes as the documents name them.
 enum TfwRegType { rtNone = 0, rtStr = 1, rtExStr = 2, rtBin = 3, rtNum = 4, rtMulStr = 7 };
 enum TfwRegScanMode { smNone = 0, smValue = 1, smExists = 2, smBackup = 3 };
-enum TfwRegFixMode { fmNone = 0, fmValue = 1, fmDelete = 2 };
+// fmCreateKey only comes from backup documents: it brings back a key that
+// held no values (an empty subkey of a deleted tree).
+enum TfwRegFixMode { fmNone = 0, fmValue = 1, fmDelete = 2, fmCreateKey = 3 };
 
 int RegTypeFromName(const std::string &name);  // lower-cased compare; 0 otherwise
 std::string RegTypeName(int type);             // empty for 0 and unknown codes
@@ -38,6 +40,18 @@ struct TfwRegEntry {
     int FixMode = fmNone;
     bool Is64 = false;
     double Date = 0;  // whole days since 30 Dec 1899; 0 = none
+
+    // Only where the narrow form cannot carry an entry of a backup document
+    // (a name outside the code page, a type or length the typed form would
+    // change). Written as the attributes "wkey" and "wname" (UTF-16LE bytes in
+    // hexadecimal, set only when the narrow text loses characters) and
+    // "rawtype" plus "raw" (the type code and the bytes as stored, read
+    // through the wide API) with type "raw". Documents without them read and
+    // apply as before.
+    std::wstring WideKey, WideName;  // empty: Key and ValueName carry them
+    bool Raw = false;
+    DWORD RawType = 0;
+    std::string RawData;
 };
 
 // Decodes the attributes of a "reg" element. A "num" value outside 0 to
@@ -85,12 +99,19 @@ bool IsBackupActive();
 // other types than str, exstr, bin, num and mulstr are not recorded.
 void BackupValue(HKEY root, const std::string &key, const std::string &name, bool toCleanReport, bool is64);
 // Records the key's default value, its values and its subkeys' content, or a
-// "del" entry for the key when it is missing.
+// "del" entry for the key when it is missing. Names and values are read
+// through the wide API so that restoring recreates the tree byte for byte:
+// values of every type and length, names in any script, and keys without
+// values.
 void BackupKey(HKEY root, const std::string &key, bool is64, bool toCleanReport);
 // Writes the document when anything was recorded, closes the recording in
 // every case and then asks the list of cleaned entries to save itself.
 // Returns the document's path, empty when none was written.
 std::string EndBackup();
+// The same, telling "nothing was recorded" (true, path empty) from "the
+// document could not be written" (false): the changes it was to undo must
+// not be made then.
+bool EndBackup(std::string &path);
 
 // ---- documents and the rescue center ----------------------------------------
 

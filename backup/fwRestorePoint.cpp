@@ -1,6 +1,7 @@
 #include "backup/fwRestorePoint.h"
 
 #include "platform/RegistryU.h"
+#include "platform/SystemLibraryU.h"
 
 #include <windows.h>
 
@@ -16,8 +17,15 @@ const unsigned EndSystemChange = 101;
 const unsigned ModifySettings = 12;
 const unsigned CancelledOperation = 13;
 
-std::once_flag ClientOnce;
+std::mutex ClientLock;
+bool ClientLoaded = false;
 SetRestorePointFn SetRestorePoint = nullptr;
+
+void LoadClient(HMODULE lib)
+{
+    ClientLoaded = true;
+    if (lib) SetRestorePoint = reinterpret_cast<SetRestorePointFn>(GetProcAddress(lib, "SRSetRestorePointA"));
+}
 // The open step's answer; close and cancel reuse its sequence number.
 TStateMgrStatus LastStatus = {};
 
@@ -40,10 +48,15 @@ bool IsSystemRestoreEnabled()
 
 bool LoadRestoreClient()
 {
-    std::call_once(ClientOnce, [] {
-        if (HMODULE lib = LoadLibraryA("SrClient.dll"))
-            SetRestorePoint = reinterpret_cast<SetRestorePointFn>(GetProcAddress(lib, "SRSetRestorePointA"));
-    });
+    std::lock_guard<std::mutex> lock(ClientLock);
+    if (!ClientLoaded) LoadClient(LoadSystemLibrary("srclient.dll"));
+    return SetRestorePoint != nullptr;
+}
+
+bool LoadRestoreClientFrom(const std::string &path)
+{
+    std::lock_guard<std::mutex> lock(ClientLock);
+    if (!ClientLoaded) LoadClient(LoadLibraryA(path.c_str()));
     return SetRestorePoint != nullptr;
 }
 

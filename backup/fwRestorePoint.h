@@ -6,8 +6,10 @@
 
 // False only when system restore is switched off ("DisableSR" is 1).
 bool IsSystemRestoreEnabled();
-// Loads the client once; whether it is available.
+// Loads the client from the system folder once; whether it is available.
 bool LoadRestoreClient();
+// For tests only: the first load takes the client from this path instead.
+bool LoadRestoreClientFrom(const std::string &path);
 // Opens a restore point ("begin system change", settings modified) named
 // after the run; names longer than the record holds are cut.
 void BeginRestorePoint(const std::string &name);

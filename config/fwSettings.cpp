@@ -138,6 +138,12 @@ struct TSettingsView : TRegViewScope {
 
 } // namespace
 
+bool ConfigResourceValue(const std::string &name, std::string &value)
+{
+    value.clear();
+    return ResourceValue(name, value);
+}
+
 std::string SettingsKeyPath()
 {
     std::lock_guard<std::mutex> g(Lock);

@@ -56,6 +56,9 @@ bool SaveSettings();
 // registry value that exists but is empty, or a resource line with nothing
 // after "=", is a hit.
 std::string ConfigValue(const std::string &name, const std::string &def);
+// The "CONFIG" resource alone, without the registry overrides; false (value
+// empty) when the resource has no such line.
+bool ConfigResourceValue(const std::string &name, std::string &value);
 // The same with the system's own built-in default for name (empty for names it
 // does not know).
 std::string ConfigValue(const std::string &name);

@@ -372,8 +372,17 @@ void TfwCategory::FixGroups()
             }
             ++step;
         }
-        // The document is written before the first change is made.
-        EndBackup();
+        // The document is written before the first change is made, and a
+        // change that could not be undone is not made at all.
+        std::string document;
+        if (!EndBackup(document)) {
+            Trace("Backup could not be written: category not fixed", tcFix, tlStep);
+            st.BackupFailed |= uint8_t(1u << unsigned(Kind));
+            Main->BackupFailed.push_back(Kind);
+            st.Position = st.Maximum;
+            Main->ReportProgress(true);
+            return;
+        }
         st.Position = step;
         if (!Main->ReportProgress(true)) return;
     } else {
@@ -389,6 +398,7 @@ void TfwCategory::FixGroups()
             if (g->Selected && Main->AcceptGroupFix(g)) {
                 try {
                     Trace("Cleaning group: " + WideToUtf8(st.GroupCaption), tcFix, tlStep);
+                    Main->Changed = true;
                     g->Fix();
                 } catch (...) {
                 }
@@ -478,6 +488,16 @@ void TfwMain::ScanAll()
     }
 }
 
+namespace {
+
+// The fixes add what they cleaned after the backup document was written.
+void SaveCleaned()
+{
+    if (TfwCleanRep *cleaned = ProcessCleanRep()) cleaned->Save();
+}
+
+} // namespace
+
 void TfwMain::FixCategories(TfwCategoryKind kind)
 {
     try {
@@ -488,6 +508,7 @@ void TfwMain::FixCategories(TfwCategoryKind kind)
             BeginBackup(bkFix, Fix->Caption());
             Fix->FixGroups();
             EndBackup();
+            SaveCleaned();
         }
         if ((kind == TfwCategoryKind::None || kind == TfwCategoryKind::Boost) && Boost && AcceptCategoryFix(TfwCategoryKind::Boost)) {
             Trace("CLEANNING BOOST", tcFix, tlStep);
@@ -495,6 +516,7 @@ void TfwMain::FixCategories(TfwCategoryKind kind)
             BeginBackup(bkBoost, Boost->Caption());
             Boost->FixGroups();
             EndBackup();
+            SaveCleaned();
         }
         if ((kind == TfwCategoryKind::None || kind == TfwCategoryKind::Clean) && Clean && AcceptCategoryFix(TfwCategoryKind::Clean)) {
             Trace("CLEANNING CLEAN", tcFix, tlStep);
@@ -604,6 +626,8 @@ void TfwExecThread::Execute()
     EnsureCleanReport();
     HRESULT com = CoInitialize(nullptr);
     Main->Stopped = false;
+    Main->Changed = false;
+    Main->BackupFailed.clear();
     try {
         if (Mode == TfwRunMode::Scan) {
             Main->ScanAll();
@@ -623,8 +647,10 @@ void TfwExecThread::Execute()
                 if (Categories & CatClean) Main->FixCategories(TfwCategoryKind::Clean);
             } catch (...) {
             }
+            // A stop after the first change keeps the restore point: it is
+            // the way back from what was changed before the stop.
             if (MakeRestorePoint) {
-                if (Relay(LastStatus)) EndRestorePoint();
+                if (Relay(LastStatus) || Main->Changed) EndRestorePoint();
                 else CancelRestorePoint();
             }
         }

@@ -57,6 +57,9 @@ struct TfwUIStatus {
     int64_t CleanSize = 0;
     int64_t MemoryFree = 0;
     int32_t AddOnCount = 0;
+    // One bit (1 << kind) per category whose backup document could not be
+    // written: nothing of it was changed.
+    uint8_t BackupFailed = 0;
 
     void Clear() { *this = TfwUIStatus(); }
 };
@@ -222,6 +225,8 @@ public:
     TfwItemsAddOns *AddOns = nullptr;  // owned by its group
     // Set by the run on a stop answer and by Stop on the user-interface thread.
     std::atomic<bool> Stopped{false};
+    // Set by a fix run once it started changing the system.
+    bool Changed = false;
     uint32_t LastReport = 0;
     TfwUIStatus Status;
     TfwProgressEvent OnProgress;

@@ -1,6 +1,7 @@
 #include "engine/fwClassesEx.h"
 #include "platform/TextU.h"
 
+#include "engine/fwCleanRep.h"
 #include "engine/fwExceptions.h"
 #include "engine/fwLogs.h"
 #include "platform/RegistryU.h"
@@ -216,8 +217,10 @@ void TfwRegItem::Backup()
 {
     if (IsDetail || !Found || !Selected || FixMode == fmNone) return;
     try {
-        if (FixMode == fmDelete && ValueName.empty()) BackupKey(Root, Key, Is64, true);
-        else BackupValue(Root, Key, ValueName, true, Is64);
+        // The entry joins the cleaned list only once its fix succeeded: a
+        // failed fix must show up again in the next scan.
+        if (FixMode == fmDelete && ValueName.empty()) BackupKey(Root, Key, Is64, false);
+        else BackupValue(Root, Key, ValueName, false, Is64);
     } catch (...) {
     }
 }
@@ -239,7 +242,11 @@ void TfwRegItem::Fix()
             else if (ValueType == rtBin)
                 Trace("BINARY: " + Value, tcFix, tlDetail);
         }
-        FixRegEntry(Entry());
+        if (FixRegEntry(Entry())) {
+            if (TfwCleanRep *cleaned = ProcessCleanRep()) cleaned->Add(Root, Key, ValueName, Is64);
+        } else {
+            Trace("Fix failed: " + where, tcFix, tlDetail);
+        }
     } catch (...) {
     }
 }

@@ -1,5 +1,5 @@
 // The list of recently cleaned registry entries ("cleanrep.xml" beside the
-// backup documents). Every entry a repair backs up is remembered for 35 days,
+// backup documents). Every entry a repair fixed is remembered for 35 days,
 // and no scanner reports it again during that time, even if it reappears.
 #pragma once
 
@@ -44,8 +44,9 @@ private:
 
 // Creates and loads the process-wide list on the first call (the first scan
 // or fix run of the process) and connects it to the backup recorder, so that
-// every backed-up entry is added and the list is saved when a backup document
-// is finished. fileName replaces the production file (tests). Later calls
+// an entry recorded for the list is added and the list is saved when a backup
+// document is finished. The registry items add themselves after a successful
+// fix; the run saves the list after each category. fileName replaces the production file (tests). Later calls
 // return the same list.
 TfwCleanRep *EnsureCleanReport(const std::string &fileName = {});
 // The process-wide list; nullptr until EnsureCleanReport made it.

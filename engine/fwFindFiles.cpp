@@ -159,7 +159,11 @@ void ListSubfolders(const std::string &folder, std::vector<std::string> &list, b
         TFindHandle find(f + "*.*", data);
         if (!find.Ok()) return;
         do {
-            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsDots(data.cFileName)) continue;
+            // A junction leads out of the folder being cleaned ("All Users"
+            // below the profiles is the common data folder).
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+                (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || IsDots(data.cFileName))
+                continue;
             list.push_back(fullPaths ? f + data.cFileName + "\\" : std::string(data.cFileName));
         } while (find.Next(data));
     } catch (...) {

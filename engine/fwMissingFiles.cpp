@@ -6,6 +6,7 @@
 // user interface is only told about progress at the throttled rate.
 #include "engine/fwClassesEx.h"
 #include "platform/TextU.h"
+#include "engine/fwCleanRep.h"
 #include "engine/fwExceptions.h"
 #include "engine/fwLogs.h"
 #include "engine/fwTools.h"
@@ -56,7 +57,7 @@ public:
         if (!ValueName.empty()) return TfwRegItem::Backup();
         if (IsDetail || !Found || !Selected) return;
         try {
-            BackupValue(Root, Key, "", true, Is64);
+            BackupValue(Root, Key, "", false, Is64);
         } catch (...) {
         }
     }
@@ -68,7 +69,8 @@ public:
             if (Is64 && !Is64BitOS()) return;
             Trace("Delete value: " + RegFullKeyName(Root, Key) + "\\#", tcFix, tlDetail);
             SelectItemView(Is64);
-            RegRemoveValue(Root, Key, "");
+            if (RegRemoveValue(Root, Key, ""))
+                if (TfwCleanRep *cleaned = ProcessCleanRep()) cleaned->Add(Root, Key, "", Is64);
         } catch (...) {
         }
     }

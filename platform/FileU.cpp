@@ -14,15 +14,57 @@ bool IsNTFamily()
     return (GetVersion() & 0x80000000u) == 0;
 }
 
+// The names the file has. A hard link shares its access list with every
+// other name of the file, so a grant meant for a file about to go would stay
+// on a file that remains elsewhere; 0 when it cannot be told.
+DWORD LinkCount(const std::string &path)
+{
+    HANDLE h = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    BY_HANDLE_FILE_INFORMATION info = {};
+    DWORD links = GetFileInformationByHandle(h, &info) ? info.nNumberOfLinks : 0;
+    CloseHandle(h);
+    return links;
+}
+
+bool ReadAccessList(const std::string &path, std::vector<BYTE> &descriptor)
+{
+    descriptor.assign(512, 0);
+    DWORD need = 0;
+    while (!GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), DWORD(descriptor.size()),
+                             &need)) {
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || need <= descriptor.size()) {
+            descriptor.clear();
+            return false;
+        }
+        descriptor.resize(need);
+    }
+    return true;
+}
+
 bool DeleteFileTwice(const std::string &path)
 {
     if (!FileExists(path)) return false;
     if (DeleteFileA(path.c_str())) return true;
-    // A read-only file or one whose access list shuts us out: open it up and
-    // try again. Each step may fail on its own; only the final delete counts.
-    GrantEveryoneFile(path);
+    // Only a refusal is worth opening the file up for; a file in use or a
+    // path that is gone would not delete after a grant either, and the grant
+    // would stay behind.
+    if (GetLastError() != ERROR_ACCESS_DENIED) return false;
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+    if (LinkCount(path) != 1) return false;
+    std::vector<BYTE> previous;
+    bool saved = IsNTFamily() && ReadAccessList(path, previous);
+    bool granted = GrantEveryoneFile(path);
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return DeleteFileA(path.c_str()) != FALSE;
+    if (DeleteFileA(path.c_str())) return true;
+    DWORD error = GetLastError();
+    // The file stays: so must the way it was protected.
+    if (granted && saved) SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, previous.data());
+    SetFileAttributesA(path.c_str(), attributes);
+    SetLastError(error);
+    return false;
 }
 
 } // namespace

@@ -18,8 +18,10 @@ bool FileExists(const std::string &path);
 // entry); -1 when nothing is found.
 int64_t FileSize(const std::string &path);
 
-// False when there is no such file. Deletes it; when that fails, grants
-// Everyone access, resets the attributes to normal and tries once more.
+// False when there is no such file. Deletes it; when that fails with "access
+// denied" on a file with one name that is no reparse point, grants Everyone
+// access, resets the attributes to normal and tries once more. When the retry
+// fails too, the previous access list and attributes are put back.
 bool DeleteFileForce(const std::string &path);
 // As DeleteFileForce; when both attempts fail and scheduleOnFailure is set (NT
 // family only), the deletion is scheduled for the next restart: true when the

@@ -1,4 +1,5 @@
 #include "platform/FileVersionU.h"
+#include "platform/SystemLibraryU.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -21,7 +22,7 @@ const VersionApi &Api()
 {
     static const VersionApi api = [] {
         VersionApi a;
-        HMODULE lib = LoadLibraryA("version.dll");
+        HMODULE lib = LoadSystemLibrary("version.dll");
         if (lib) {
             a.GetFileVersionInfoSizeA =
                 reinterpret_cast<VersionApi::SizeFn>(GetProcAddress(lib, "GetFileVersionInfoSizeA"));

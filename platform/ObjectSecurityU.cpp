@@ -58,9 +58,34 @@ PSID BuildNtSid(BYTE *storage, std::initializer_list<DWORD> rids)
     return static_cast<PSID>(storage);
 }
 
+// Before Vista there is no elevation: what an administrator creates is owned
+// by the account itself (the default owner there), and every process of that
+// account has full rights anyway. So when this process runs as a member of
+// Administrators, its own account counts too. From Vista on the account's
+// unelevated processes share its SID, so only the group and SYSTEM count.
+bool IsOwnAdministratorAccount(PSID owner)
+{
+    if (OSVersionClass() > OSClassServer2003) return false;
+    static BYTE storage[SECURITY_MAX_SID_SIZE];
+    static const bool admin = [] {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+        BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+        DWORD size = 0;
+        bool ok = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+                  CopySid(sizeof storage, storage, reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid);
+        CloseHandle(token);
+        BOOL member = FALSE;
+        return ok && CheckTokenMembership(nullptr, AdministratorsSid(), &member) && member;
+    }();
+    return admin && EqualSid(owner, storage);
+}
+
 bool IsTrustedOwner(PSID owner)
 {
-    return owner && IsValidSid(owner) && (EqualSid(owner, AdministratorsSid()) || EqualSid(owner, LocalSystemSid()));
+    return owner && IsValidSid(owner) &&
+           (EqualSid(owner, AdministratorsSid()) || EqualSid(owner, LocalSystemSid()) ||
+            IsOwnAdministratorAccount(owner));
 }
 
 // Administrators and SYSTEM all of `full`, Users `read`; each entry carries

@@ -86,8 +86,11 @@ bool SetAdminWriteUserReadFile(const std::string &path);
 // 32 or 64 that view of a 64-bit system (ignored on a 32-bit one).
 bool SetAdminWriteUserReadKey(HKEY root, const std::string &key, int view = 0);
 // Whether the owner of a file or folder is the Administrators group or
-// SYSTEM, so that no standard user can have rewritten its access list. False
+// SYSTEM, so that no standard user can have rewritten its access list. Before
+// Vista, where an administrator's files belong to the account itself, also
+// the account of this process when it is a member of Administrators. False
 // when the owner cannot be read; true where Windows keeps no access lists.
+// Wine reports the Unix user as the owner of every file.
 bool IsOwnedByAdministratorsOrSystem(const std::string &path);
 // The two trusted owners and the readers, built once per process.
 PSID AdministratorsSid();

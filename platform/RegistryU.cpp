@@ -1,4 +1,5 @@
 #include "platform/RegistryU.h"
+#include "platform/RegistryWideU.h"
 #include "platform/TextU.h"
 
 #include "platform/SystemPathsU.h"
@@ -463,33 +464,9 @@ bool RegRemoveKey(HKEY root, const std::string &key)
 
 bool RegRemoveKeyTree(HKEY root, const std::string &key, bool withSubkeys)
 {
-    std::string path = CleanKeyPath(key);
-    if (path.find('\\') == std::string::npos) return Report(ERROR_INVALID_PARAMETER);
-
-    TRegKey k;
-    if (k.Open(root, path, KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_ENUMERATE_SUB_KEYS) ==
-            ERROR_SUCCESS &&
-        withSubkeys) {
-        DWORD count = 0;
-        if (RegQueryInfoKeyA(k.Get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
-                             nullptr, nullptr) != ERROR_SUCCESS)
-            count = 0;
-        // From the last index down: deleting a subkey leaves the lower indexes
-        // where they were.
-        for (DWORD n = count; n-- > 0;) {
-            char name[1024];
-            DWORD len = sizeof name;
-            if (RegEnumKeyExA(k.Get(), n, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) continue;
-            if (!RegRemoveKeyTree(root, path + "\\" + std::string(name, len), true)) {
-                DWORD error = GetLastError();
-                k.Close();
-                SetLastError(error);
-                return false;
-            }
-        }
-    }
-    k.Close();
-    return Report(DeleteKeyPrimitive(root, path));
+    // Subkeys whose names the code page cannot carry come back from the
+    // narrow enumeration as "?" and could not be deleted by that name.
+    return RegRemoveKeyTreeW(root, AnsiToWideText(key), withSubkeys);
 }
 
 bool RegEnumValueNames(HKEY root, const std::string &key, std::vector<std::string> &names)

@@ -2,6 +2,7 @@
 #include "platform/TextU.h"
 
 #include "platform/RegistryU.h"
+#include "platform/SystemLibraryU.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -18,6 +19,7 @@ struct DynamicFns {
     BOOL(WINAPI *DisableRedirection)(PVOID *) = nullptr;
     BOOL(WINAPI *RevertRedirection)(PVOID) = nullptr;
     HRESULT(WINAPI *GetKnownFolderPath)(const GUID &, DWORD, HANDLE, PWSTR *) = nullptr;
+    UINT(WINAPI *GetSystemWow64Directory)(LPSTR, UINT) = nullptr;
 };
 
 template <typename T>
@@ -34,8 +36,9 @@ const DynamicFns &Fns()
         Bind(f.IsWow64Process, kernel, "IsWow64Process");
         Bind(f.DisableRedirection, kernel, "Wow64DisableWow64FsRedirection");
         Bind(f.RevertRedirection, kernel, "Wow64RevertWow64FsRedirection");
+        Bind(f.GetSystemWow64Directory, kernel, "GetSystemWow64DirectoryA");
         // Kept loaded for the life of the process, like the pointer.
-        Bind(f.GetKnownFolderPath, LoadLibraryA("shell32.dll"), "SHGetKnownFolderPath");
+        Bind(f.GetKnownFolderPath, LoadSystemLibrary("shell32.dll"), "SHGetKnownFolderPath");
         return f;
     }();
     return fns;
@@ -259,7 +262,10 @@ std::string SystemDir()
 std::string SystemDir32()
 {
     static FolderSlot slot;
-    return slot.Get([] { return Is64BitOS() ? ApiString(GetSystemWow64DirectoryA) : SystemDir(); });
+    return slot.Get([] {
+        if (!Is64BitOS() || !Fns().GetSystemWow64Directory) return SystemDir();
+        return ApiString(Fns().GetSystemWow64Directory);
+    });
 }
 
 std::string SystemDir64()

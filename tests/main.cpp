@@ -8,8 +8,8 @@ namespace {
 // standard output going to a file the C runtime holds it back until the
 // program ends, and the harness takes a program that writes nothing for
 // minutes for a hung one. It also keeps failure and skip messages away from
-// OutputDebugString, which under the older emulator of the build machine
-// raised an exception the emulation could not deliver.
+// OutputDebugString, whose exception an emulated 32-bit Wine may fail to
+// deliver.
 class Printer : public testing::EmptyTestEventListener {
     void OnTestProgramStart(const testing::UnitTest &u) override
     {

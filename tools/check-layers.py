@@ -81,6 +81,12 @@ def cmake_libraries(top):
                 elif mode == "USES":
                     uses.append(w)
             libs[m.group(1)] = (sources, uses)
+        # Units linked into every user of a library rather than kept in it.
+        for m in re.finditer(r"\btarget_sources\(\s*([A-Za-z0-9_]+)\s+INTERFACE(.*?)\)", text, re.S):
+            if m.group(1) in libs:
+                for w in m.group(2).split():
+                    w = w.replace("${CMAKE_SOURCE_DIR}/", "")
+                    libs[m.group(1)][0].append(w)
     return libs
 
 

@@ -24,5 +24,13 @@ gcab -c -z ../several.cab alpha.txt big.log noise.bin
 gcab -c -z ../folders.cab alpha.txt sub/tool.exe sub/deep/note.txt
 gcab -c ../empty.cab empty.dat
 gcab -c ../victim.cab aaaaaaaaaaaaaaaaaaaaaaaa.txt
+# Update cabinets: both programs, and one whose second file cannot be put in
+# place when the tests block it.
+mkdir -p ../update && cd ../update
+printf 'new main program\n' > Tovu.exe
+printf 'new tray program\n' > TovuTray.exe
+printf 'new library\n' > a.dll
+gcab -c -z ../update.cab Tovu.exe TovuTray.exe
+gcab -c -z ../rollback.cab a.dll TovuTray.exe
 # Digests by the host's own tool, to check ours against.
-cd "$out" && sha256sum -- *.cab src/big.log > SHA256SUMS
+cd "$out" && sha256sum -- *.cab src/big.log update/TovuTray.exe > SHA256SUMS

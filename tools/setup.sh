@@ -7,7 +7,8 @@ set -euo pipefail
 packages=(g++-mingw-w64-i686-posix mingw-w64-i686-dev mingw-w64-tools
           wine wine32:i386 wine64 xvfb xauth cmake ninja-build googletest
           libz-mingw-w64-dev gcab python3 locales
-          librsvg2-bin imagemagick libstb-dev nsis python3-pytest gunicorn openssl)
+          librsvg2-bin imagemagick libstb-dev nsis python3-pytest gunicorn openssl
+          fonts-ipafont-gothic)
 
 missing=()
 for p in "${packages[@]}"; do

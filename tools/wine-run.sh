@@ -125,12 +125,12 @@ if [ -t 1 ]; then exec wine "$winpath" "$@"; fi
 # so that a run that is repeated leaves only the last run's output. With the
 # 32-bit half of Wine emulated, the emulator itself may die (exit status 139,
 # "qemu: uncaught target signal 11"; a crash of our own code ends with a
-# Windows status instead, the debugger being off) or leave a process waiting
-# for ever. Both were seen under qemu 7.2, neither yet under 10.0; a run that
-# ends so, or that writes nothing for TOVU_STALL_SECONDS (default 150; every
-# test prints each test's start and end, the console front-end its progress),
-# is ended with the prefix's processes and run again, three runs at most.
-# Three stalls must fit in the test's time limit with room to report them.
+# Windows status instead, the debugger being off): such a run is run again,
+# three runs at most. A run that writes nothing for TOVU_STALL_SECONDS
+# (default 150; every test prints each test's start and end, the console
+# front-end its progress) is taken for a deadlock: it is ended with the
+# prefix's processes and reported as a failure that names the program and the
+# test that was running, never hidden by another run.
 stall=${TOVU_STALL_SECONDS:-150}
 out=$(mktemp "${TMPDIR:-/tmp}/tovu-run.XXXXXX")
 err=$(mktemp "${TMPDIR:-/tmp}/tovu-run.XXXXXX")
@@ -158,15 +158,21 @@ for attempt in 1 2 3; do
     cat "$out"; cat "$err" >&2
     exit "$rc"
   fi
+  if [ "$stalled" -eq 1 ]; then
+    # The last test that started and did not end is the one that hung.
+    running=$(awk '/^\[ RUN      \]/ { t = $4 } /^\[       OK \]|^\[  FAILED  \]|^\[  SKIPPED \]/ { t = "" }
+                   END { print t }' "$out")
+    {
+      cat "$out" "$err"
+      echo "wine-run: STALLED: $(basename "$winpath")${running:+ in test $running} wrote nothing for $stall s" \
+           "and was ended (a deadlock is a failure)"
+    } >&2
+    exit 124
+  fi
   {
-    if [ "$stalled" -eq 1 ]; then
-      echo "wine-run: what the stalled run wrote:"
-    else
-      echo "wine-run: the emulator crashed (attempt $attempt); what the program wrote before:"
-    fi
+    echo "wine-run: the emulator crashed (attempt $attempt); what the program wrote before:"
     cat "$out" "$err"
     if [ "$attempt" -lt 3 ]; then echo "wine-run: running the program again"; fi
   } >&2
-  [ "$stalled" -eq 1 ] && rc=124
 done
 exit "$rc"

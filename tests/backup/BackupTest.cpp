@@ -156,18 +156,18 @@ TEST_F(Backups, RestoreBringsBackEveryByte)
     EXPECT_LT(doc.find("name=\"str\""), doc.find("name=\"created\""));
     EXPECT_LT(doc.find("key=\"" + key + "\\Tree\" name=\"\""), doc.find("key=\"" + key + "\\Tree\\A\\B\""));
 
-    // Every backed-up entry is remembered, and the list was saved with the document.
+    // An entry is remembered as cleaned only once its fix succeeded.
     TfwRegItem probe(nullptr);
     probe.Root = HKEY_LOCAL_MACHINE;
     probe.Key = tree;
+    EXPECT_FALSE(ProcessCleanRep()->Contains(probe));
+
+    List->Fix();
     EXPECT_TRUE(ProcessCleanRep()->Contains(probe));
     probe.Root = HKEY_CURRENT_USER;
     probe.Key = K;
     probe.ValueName = odd;
     EXPECT_TRUE(ProcessCleanRep()->Contains(probe));
-    EXPECT_TRUE(FileExists(Docs + "cleanrep.xml"));
-
-    List->Fix();
     RegView64 = RegView32 = false;
     ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, view, tree));
     ASSERT_EQ(GetRaw(HKEY_CURRENT_USER, 0, K, "dword"), "4:" + Dword(0x63));
@@ -182,6 +182,58 @@ TEST_F(Backups, RestoreBringsBackEveryByte)
     EXPECT_EQ(Snapshot(HKEY_LOCAL_MACHINE, view, K), machine);
     EXPECT_EQ(Snapshot(HKEY_LOCAL_MACHINE, V32, K), machine32);
     EXPECT_TRUE(FileExists(path)) << "a restore keeps the document";
+}
+
+// A category whose backup document cannot be written is not changed at all,
+// and the run says so; with a writable folder the same run fixes it.
+TEST_F(Backups, NoChangeWithoutItsBackup)
+{
+    // A file where the backups folder should be: no folder can be made there.
+    WriteText(Folder + "blocked", "x");
+    const struct {
+        const char *what;
+        std::string folder;
+        bool fixed;
+    } cases[] = {
+        {"folder cannot be made", Folder + "blocked\\Backup\\", false},
+        {"writable folder", Docs, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        PutRaw(HKEY_CURRENT_USER, 0, K, "v", REG_SZ, "old\0"s);
+        SetBackupDocumentsFolder(c.folder);
+        TfwMain m;
+        m.Fix = new TfwCategory(&m, TfwCategoryKind::Fix);
+        auto *g = new TfwGroup(&m);
+        g->Items = new TfwItemsList(&m);
+        m.Fix->Groups.push_back(g);
+        auto *i = new TfwRegItem(g->Items);
+        i->Root = HKEY_CURRENT_USER;
+        i->Key = K;
+        i->ValueName = "v";
+        i->Value = "new";
+        i->ValueType = rtStr;
+        i->FixMode = fmValue;
+        i->Found = i->Selected = true;
+        g->Items->Add(i);
+        std::vector<uint8_t> failedSeen;
+        m.OnProgress = [&](const TfwUIStatus &s) {
+            failedSeen.push_back(s.BackupFailed);
+            return true;
+        };
+        m.FixCategories(TfwCategoryKind::Fix);
+        RegView64 = RegView32 = false;
+        EXPECT_EQ(GetRaw(HKEY_CURRENT_USER, 0, K, "v"), c.fixed ? "1:new\0"s : "1:old\0"s);
+        EXPECT_EQ(m.BackupFailed, c.fixed ? std::vector<TfwCategoryKind>{}
+                                          : std::vector<TfwCategoryKind>{TfwCategoryKind::Fix});
+        ASSERT_FALSE(failedSeen.empty());
+        EXPECT_EQ(failedSeen.back(), c.fixed ? 0 : 1 << unsigned(TfwCategoryKind::Fix)) << "the last report carries it";
+        TfwRegItem probe(nullptr);
+        probe.Root = HKEY_CURRENT_USER;
+        probe.Key = K;
+        probe.ValueName = "v";
+        EXPECT_EQ(ProcessCleanRep()->Contains(probe), c.fixed);
+    }
 }
 
 TEST_F(Backups, RecorderWritesOnlyWhatItRecorded)

@@ -241,12 +241,27 @@ TEST_F(RegItems, ExceptionsAndCleanedEntriesHideFindings)
     for (const auto &c : cases)
         EXPECT_EQ(ScanOne(Item(HKEY_CURRENT_USER, c.key, c.name, "1", rtNum, smValue)), c.found) << c.key << c.name;
 
-    // A backed-up entry is not reported again, whatever the case of its name.
+    // A fixed entry is not reported again, whatever the case of its name; one
+    // whose fix failed is, and backing it up alone hides nothing.
     TfwRegItem *fixed = Item(HKEY_CURRENT_USER, K, "Cleaned", "1", rtNum, smValue);
+    TfwRegItem *refused = Item(HKEY_CURRENT_USER, K, "Refused", "ABC", rtBin, smValue);  // odd hex: write fails
+    TfwRegItem *vanished = Item(HKEY_CURRENT_USER, K, "Vanished", "", rtNone, smNone, fmDelete);
+    vanished->Found = vanished->Selected = true;  // its value went before the fix
     EXPECT_TRUE(ScanOne(fixed));
-    fixed->Backup();  // no document open: only remembered
+    EXPECT_TRUE(ScanOne(refused));
+    for (TfwRegItem *i : {fixed, refused, vanished}) i->Backup();  // no document open
     EXPECT_FALSE(IsBackupActive());
+    EXPECT_TRUE(ScanOne(Item(HKEY_CURRENT_USER, K, "CLEANED", "1", rtNum, smValue))) << "backed up, not yet fixed";
+    for (TfwRegItem *i : {fixed, refused, vanished}) i->Fix();
+    RegView64 = RegView32 = false;
+    PutRaw(HKEY_CURRENT_USER, 0, K, "Cleaned", REG_DWORD, Dword(2));  // broken again
     EXPECT_FALSE(ScanOne(Item(HKEY_CURRENT_USER, K, "CLEANED", "1", rtNum, smValue)));
+    EXPECT_TRUE(ScanOne(Item(HKEY_CURRENT_USER, K, "Refused", "ABC", rtBin, smValue))) << "failed fix";
+    TfwRegItem probe(nullptr);
+    probe.Root = HKEY_CURRENT_USER;
+    probe.Key = K;
+    probe.ValueName = "Vanished";
+    EXPECT_FALSE(ProcessCleanRep()->Contains(probe)) << "failed delete";
     EXPECT_TRUE(ScanOne(Item(HKEY_LOCAL_MACHINE, K, "Cleaned", "1", rtNum, smValue))) << "other root";
 
     std::vector<TfwFoundFile> files = {{"C:\\Some\\Where\\DESKTOP.INI", 1}, {"C:\\a\\b.txt", 2},

@@ -176,10 +176,21 @@ TEST(Run, StopIsStickyAndFinishStillRuns)
 // What the recording restore client beside the test program was asked.
 using RecordedFn = const TRestorePointInfoA *(WINAPI *)(int *, BOOL);
 
+// The production load takes the client from the system folder only; the
+// recorder comes through the test seam.
+bool UseRecorder()
+{
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string path = self;
+    path = path.substr(0, path.find_last_of('\\') + 1) + "SrClient.dll";
+    return LoadRestoreClientFrom(path);
+}
+
 RecordedFn Recorder()
 {
     static RecordedFn fn = [] {
-        LoadRestoreClient();
+        UseRecorder();
         HMODULE lib = GetModuleHandleA("SrClient.dll");
         return lib ? reinterpret_cast<RecordedFn>(GetProcAddress(lib, "RecordedRestoreRequests")) : nullptr;
     }();
@@ -200,19 +211,24 @@ std::vector<TRestorePointInfoA> RestoreRequests(bool clear = false)
 TEST(Run, RestorePointOpensBeforeTheFixAndClosesOrCancelsAfterIt)
 {
     ASSERT_TRUE(InitSynchronize());
-    ASSERT_TRUE(LoadRestoreClient());
+    ASSERT_TRUE(UseRecorder());
     ASSERT_NE(GetModuleHandleA("SrClient.dll"), nullptr);
     ASSERT_NE(Recorder(), nullptr) << "the system's client was loaded instead of the recorder";
 
     struct Case {
         const char *what;
         int categories;
-        bool stop;
+        size_t stopAt;  // the report that answers stop; 0 runs to the end
+        bool stopOnceAFixRan;
         const char *name;
         unsigned closeType;
+        int fixedA, fixedB;
     } cases[] = {
-        {"clean only, runs to its end", TfwExecThread::CatClean, false, "Speed Up and Clean Up", 12},
-        {"registry fix, stopped", TfwExecThread::CatFix | TfwExecThread::CatClean, true, "Registry Fix", 13},
+        {"clean only, runs to its end", TfwExecThread::CatClean, 0, false, "Speed Up and Clean Up", 12, 3, 3},
+        {"registry fix, stopped before any change", TfwExecThread::CatFix | TfwExecThread::CatClean, 2, false,
+         "Registry Fix", 13, 0, 0},
+        // The stop takes hold at the next item's report.
+        {"stopped after the first change", TfwExecThread::CatClean, 0, true, "Speed Up and Clean Up", 12, 1, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -220,7 +236,9 @@ TEST(Run, RestorePointOpensBeforeTheFixAndClosesOrCancelsAfterIt)
         m.Fix = new TfwCategory(&m, TfwCategoryKind::Fix);
         m.Clean = new TfwCategory(&m, TfwCategoryKind::Clean);
         TfwGroup *g = AddGroup(m, m.Clean, "a", 10, 3, 5);
+        TfwGroup *g2 = AddGroup(m, m.Clean, "b", 10, 3, 5);
         static_cast<FakeScanner *>(g->Items)->ForceReports = true;
+        static_cast<FakeScanner *>(g2->Items)->ForceReports = true;
         m.ScanAll();
         RestoreRequests(true);
         std::vector<TfwUIStatus> seen;
@@ -229,7 +247,8 @@ TEST(Run, RestorePointOpensBeforeTheFixAndClosesOrCancelsAfterIt)
             &m, true, [&](TfwExecThread *) { finished = true; },
             [&](const TfwUIStatus &s) {
                 seen.push_back(s);
-                return !(c.stop && seen.size() >= 2);
+                if (c.stopOnceAFixRan && static_cast<FakeItem *>(g->Items->List[0])->Fixed > 0) return false;
+                return !(c.stopAt && seen.size() >= c.stopAt);
             },
             c.categories, TfwRunMode::Fix);
         RunToEnd(t, finished);
@@ -251,9 +270,11 @@ TEST(Run, RestorePointOpensBeforeTheFixAndClosesOrCancelsAfterIt)
         EXPECT_EQ(calls[1].RestorePtType, c.closeType);
         EXPECT_EQ(calls[1].SequenceNumber, 7001) << "close and cancel name the point the open step got";
         EXPECT_STREQ(calls[1].Description, "");
-        int fixed = 0;
-        for (TfwItem *i : g->Items->List) fixed += static_cast<FakeItem *>(i)->Fixed;
-        EXPECT_EQ(fixed, c.stop ? 0 : 3);
+        int fixedA = 0, fixedB = 0;
+        for (TfwItem *i : g->Items->List) fixedA += static_cast<FakeItem *>(i)->Fixed;
+        for (TfwItem *i : g2->Items->List) fixedB += static_cast<FakeItem *>(i)->Fixed;
+        EXPECT_EQ(fixedA, c.fixedA);
+        EXPECT_EQ(fixedB, c.fixedB);
     }
 }
 

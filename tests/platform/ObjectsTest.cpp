@@ -613,8 +613,12 @@ TEST(Objects, AdminWriteUserReadFile)
         }
     } cleanup{folder, file};
 
-    // What a standard user created is not trusted.
-    EXPECT_FALSE(IsOwnedByAdministratorsOrSystem(file));
+    // From Vista on, what an account created is not trusted, even when the
+    // account is an administrator: its unelevated programs could have. Before
+    // Vista an administrator's own files are, where this test runs as one.
+    BOOL admin = FALSE;
+    CheckTokenMembership(nullptr, AdministratorsSid(), &admin);
+    EXPECT_EQ(IsOwnedByAdministratorsOrSystem(file), OSVersionClass() <= OSClassServer2003 && admin);
     EXPECT_FALSE(IsOwnedByAdministratorsOrSystem(folder + "\\missing.ini"));
     EXPECT_FALSE(IsOwnedByAdministratorsOrSystem(""));
     EXPECT_FALSE(SetAdminWriteUserReadFile(folder + "\\missing.ini"));
