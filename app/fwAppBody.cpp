@@ -25,6 +25,8 @@
 namespace {
 
 std::atomic<bool> ScanNowFlag{false};
+// Set by the updater when it had to leave a file as ".new".
+std::atomic<bool> UpdateReadyFlag{false};
 
 const std::string &ArgAt(const std::vector<std::string> &args, size_t i)
 {
@@ -205,9 +207,8 @@ std::string ReportAddress(const std::string &action)
 
 bool ScanNow() { return ScanNowFlag; }
 bool RestartWaiting() { return ShellOpen(MainExePath(), "/WAIT"); }
-// The flag itself belongs to the updater, which sets it when it had to leave
-// a file as ".new".
-void SetUpdateReady() { SetUpdateReady(true); }
+void SetUpdateReady() { UpdateReadyFlag = true; }
+bool UpdateReady() { return UpdateReadyFlag; }
 
 std::vector<std::string> CommandLineArguments(const std::string &commandLine)
 {

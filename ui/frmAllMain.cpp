@@ -1,5 +1,6 @@
 #include "ui/frmAllMain.h"
 
+#include "app/fwAppBody.h"
 #include "config/fwNames.h"
 #include "config/fwSettings.h"
 #include "config/fwTranslate.h"
@@ -824,9 +825,7 @@ LRESULT TMainForm::WindowMessage(UINT msg, WPARAM wp, LPARAM lp)
     case 0x031E:  // WM_DWMCOMPOSITIONCHANGED
         if (FFrameSetUp) {
             LRESULT r = DefWindowProcW(FHandle, msg, wp, lp);
-            char exe[MAX_PATH] = {};
-            GetModuleFileNameA(nullptr, exe, MAX_PATH);
-            ShellExecuteA(nullptr, "open", exe, "/WAIT", nullptr, SW_SHOWNORMAL);
+            RestartWaiting();
             Closing = true;
             PostMessageW(FHandle, WM_APP_DESTROY, 0, 0);
             return r;
