@@ -156,7 +156,9 @@ std::wstring Headline(HWND window)
 bool KeyGone(HKEY root, const char *key)
 {
     HKEY k;
-    LONG r = RegOpenKeyExA(root, key, 0, KEY_READ | KEY_WOW64_64KEY, &k);
+    // The view the planting registry editor wrote to, the one this 32-bit
+    // program sees by default.
+    LONG r = RegOpenKeyExA(root, key, 0, KEY_READ, &k);
     if (r == ERROR_SUCCESS) RegCloseKey(k);
     return r == ERROR_FILE_NOT_FOUND;
 }
