@@ -11,8 +11,43 @@
 #include <vssym32.h>
 
 #include <cmath>
+#include <string>
+#include <type_traits>
 
 namespace {
+
+// Visual styles are looked up once: Windows 2000 has no theme library, and a
+// program importing it would not start there. Without it the classic frame
+// controls are drawn.
+struct ThemeFns {
+    BOOL(WINAPI *IsThemeActive)() = nullptr;
+    BOOL(WINAPI *IsAppThemed)() = nullptr;
+    HTHEME(WINAPI *OpenThemeData)(HWND, LPCWSTR) = nullptr;
+    HRESULT(WINAPI *DrawThemeBackground)(HTHEME, HDC, int, int, const RECT *, const RECT *) = nullptr;
+    HRESULT(WINAPI *CloseThemeData)(HTHEME) = nullptr;
+    bool Ok() const { return IsThemeActive && IsAppThemed && OpenThemeData && DrawThemeBackground && CloseThemeData; }
+};
+
+const ThemeFns &Themes()
+{
+    static const ThemeFns fns = [] {
+        ThemeFns f;
+        char path[MAX_PATH + 16] = {};
+        UINT n = GetSystemDirectoryA(path, MAX_PATH);
+        HMODULE lib = n && n < MAX_PATH ? LoadLibraryA((std::string(path, n) + "\\uxtheme.dll").c_str()) : nullptr;
+        if (!lib) return f;
+        auto bind = [lib](auto &fn, const char *name) {
+            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(GetProcAddress(lib, name));
+        };
+        bind(f.IsThemeActive, "IsThemeActive");
+        bind(f.IsAppThemed, "IsAppThemed");
+        bind(f.OpenThemeData, "OpenThemeData");
+        bind(f.DrawThemeBackground, "DrawThemeBackground");
+        bind(f.CloseThemeData, "CloseThemeData");
+        return f;
+    }();
+    return fns;
+}
 
 const COLORREF White = RGB(255, 255, 255);
 const COLORREF Grey = RGB(128, 128, 128);
@@ -937,11 +972,12 @@ LRESULT TFormSteps::TreeCustomDraw(NMTVCUSTOMDRAW *cd)
         const bool mixed = d->Group && !d->Uniform;
         RECT box = {textX - 20 - scroll, row.top + 4, textX - 20 - scroll + 15, row.top + 4 + 15};
         bool drawn = false;
-        if (IsThemeActive() && IsAppThemed()) {
-            if (HTHEME th = OpenThemeData(tree, L"BUTTON")) {
+        const ThemeFns &t = Themes();
+        if (t.Ok() && t.IsThemeActive() && t.IsAppThemed()) {
+            if (HTHEME th = t.OpenThemeData(tree, L"BUTTON")) {
                 int state = mixed ? CBS_MIXEDNORMAL : (checked ? CBS_CHECKEDNORMAL : CBS_UNCHECKEDNORMAL);
-                drawn = SUCCEEDED(DrawThemeBackground(th, dc, BP_CHECKBOX, state, &box, nullptr));
-                CloseThemeData(th);
+                drawn = SUCCEEDED(t.DrawThemeBackground(th, dc, BP_CHECKBOX, state, &box, nullptr));
+                t.CloseThemeData(th);
             }
         }
         if (!drawn) {

@@ -190,6 +190,30 @@ protected:
         return n;
     }
 
+    // Whether a running interactive instance holds the single-instance mutex.
+    static bool InstanceRunning()
+    {
+        TGlobalMutex app(MutexApp);
+        if (!app.WaitFor(0)) return true;
+        app.Release();
+        return false;
+    }
+
+    // An interactive start to its end: it shows the wizard, which ends as
+    // "/STOP" ends it, on the stop event.
+    DWORD RunInteractive(const std::string &args)
+    {
+        TGlobalEvent stop(EventStopMain);
+        stop.Unsignal();
+        TProgram p(Main, args);
+        EXPECT_TRUE(p.Started()) << args;
+        EXPECT_TRUE(WaitUntil([&] { return InstanceRunning() || !p.Running(); }, 60000)) << args;
+        stop.Signal();
+        EXPECT_TRUE(p.Ended()) << args;
+        stop.Unsignal();
+        return p.ExitCode();
+    }
+
     // Runs a role to its end.
     DWORD Run(const std::string &args, DWORD *elapsed = nullptr)
     {
@@ -449,8 +473,14 @@ TEST_F(Installed, OneInteractiveInstance)
     EXPECT_TRUE(waiting.Running());
     EXPECT_TRUE(FileExists(Folder + "TovuTray.new"));
     EXPECT_FALSE(show.WaitFor(0));
+    TGlobalEvent stop(EventStopMain);
+    stop.Unsignal();
     ASSERT_TRUE(app.Release());
+    // Once it holds the mutex it shows the wizard; the stop event ends it.
+    ASSERT_TRUE(WaitUntil([&] { return InstanceRunning() || !waiting.Running(); }, 60000));
+    stop.Signal();
     EXPECT_TRUE(waiting.Ended());
+    stop.Unsignal();
     EXPECT_FALSE(FileExists(Folder + "TovuTray.new"));
     EXPECT_FALSE(show.WaitFor(0));
     // It held the mutex and let it go when it ended.
@@ -476,7 +506,7 @@ TEST_F(Installed, CompleteUpdateSwapsExecutables)
     EXPECT_TRUE(WaitUntil([&] { return TrayStarts() == 1; })) << Read(TrayLog);
 
     // The next interactive start removes what the swap left.
-    EXPECT_EQ(Run(""), 0u);
+    EXPECT_EQ(RunInteractive(""), 0u);
     EXPECT_FALSE(FileExists(Folder + "Tovu.old"));
 
     // Nothing to swap: only the stop, the leftovers and the tray start.
