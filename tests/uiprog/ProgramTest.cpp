@@ -153,6 +153,29 @@ std::wstring Headline(HWND window)
     return h;
 }
 
+// The keyboard: Enter presses the page's default button, Escape is Cancel
+// (which asks before the wizard closes).
+TEST(Program, EnterPressesTheDefaultButtonAndEscapeCancels)
+{
+    if (Walking()) GTEST_SKIP() << "the walk runs alone";
+    TProgram p("");
+    ASSERT_NE(p.Window(), nullptr);
+    HWND next = FindEnabledByText(p.Window(), L"Next");
+    ASSERT_NE(next, nullptr);
+    PostMessageW(next, WM_KEYDOWN, VK_RETURN, 0);
+    PostMessageW(next, WM_KEYUP, VK_RETURN, 0);
+    EXPECT_TRUE(p.Shows(L"Adjust the scan to your needs, then click on Next.", 5000));
+    TBoxAnswer no(IDNO, 10000, p.Pid());
+    HWND focus = FindEnabledByText(p.Window(), L"Next");
+    ASSERT_NE(focus, nullptr);
+    PostMessageW(focus, WM_KEYDOWN, VK_ESCAPE, 0);
+    PostMessageW(focus, WM_KEYUP, VK_ESCAPE, 0);
+    ASSERT_TRUE(no.Wait(10000));
+    EXPECT_EQ(no.Text().rfind(L"Do you really want to cancel Tovu Wizard?", 0), 0u);
+    Pump(300);
+    EXPECT_TRUE(IsWindowVisible(p.Window()));
+}
+
 bool KeyGone(HKEY root, const char *key)
 {
     HKEY k;
