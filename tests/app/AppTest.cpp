@@ -190,6 +190,30 @@ protected:
         return n;
     }
 
+    // Whether a running interactive instance holds the single-instance mutex.
+    static bool InstanceRunning()
+    {
+        TGlobalMutex app(MutexApp);
+        if (!app.WaitFor(0)) return true;
+        app.Release();
+        return false;
+    }
+
+    // An interactive start to its end: it shows the wizard, which ends as
+    // "/STOP" ends it, on the stop event.
+    DWORD RunInteractive(const std::string &args)
+    {
+        TGlobalEvent stop(EventStopMain);
+        stop.Unsignal();
+        TProgram p(Main, args);
+        EXPECT_TRUE(p.Started()) << args;
+        EXPECT_TRUE(WaitUntil([&] { return InstanceRunning() || !p.Running(); }, 60000)) << args;
+        stop.Signal();
+        EXPECT_TRUE(p.Ended()) << args;
+        stop.Unsignal();
+        return p.ExitCode();
+    }
+
     // Runs a role to its end.
     DWORD Run(const std::string &args, DWORD *elapsed = nullptr)
     {
@@ -457,8 +481,14 @@ TEST_F(Installed, OneInteractiveInstance)
     EXPECT_TRUE(waiting.Running());
     EXPECT_TRUE(FileExists(Folder + "TovuTray.new"));
     EXPECT_FALSE(show.WaitFor(0));
+    TGlobalEvent stop(EventStopMain);
+    stop.Unsignal();
     ASSERT_TRUE(app.Release());
+    // Once it holds the mutex it shows the wizard; the stop event ends it.
+    ASSERT_TRUE(WaitUntil([&] { return InstanceRunning() || !waiting.Running(); }, 60000));
+    stop.Signal();
     EXPECT_TRUE(waiting.Ended());
+    stop.Unsignal();
     EXPECT_FALSE(FileExists(Folder + "TovuTray.new"));
     EXPECT_FALSE(show.WaitFor(0));
     // It held the mutex and let it go when it ended.
@@ -484,7 +514,7 @@ TEST_F(Installed, CompleteUpdateSwapsExecutables)
     EXPECT_TRUE(WaitUntil([&] { return TrayStarts() == 1; })) << Read(TrayLog);
 
     // The next interactive start removes what the swap left.
-    EXPECT_EQ(Run(""), 0u);
+    EXPECT_EQ(RunInteractive(""), 0u);
     EXPECT_FALSE(FileExists(Folder + "Tovu.old"));
 
     // Nothing to swap: only the stop, the leftovers and the tray start.
@@ -534,19 +564,4 @@ TEST(Program, CarriesItsResources)
     ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904B0\\OriginalFilename",
                                reinterpret_cast<void **>(&name), &length));
     EXPECT_STREQ(name, "Tovu.exe");
-}
-
-TEST_F(Installed, InstallStartsTheTrayProgramAndStopEndsIt)
-{
-    // The real tray program this time: it runs until told to stop.
-    ASSERT_TRUE(CopyFileA((OwnFolder() + "..\\TovuTray.exe").c_str(), Tray.c_str(), FALSE));
-    EXPECT_EQ(Run("/INSTALL"), 0u);
-    ASSERT_TRUE(WaitUntil([&] { return FindWindowA(TrayWindowClass, nullptr) != nullptr; }))
-        << "no tray window after the install";
-    const long tray = FindProcessInSession(TrayExeName);
-    ASSERT_NE(tray, -1);
-    EXPECT_EQ(ProcessImagePath(static_cast<DWORD>(tray)), Tray);
-    EXPECT_EQ(Run("/STOP"), 0u);
-    EXPECT_TRUE(WaitUntil([&] { return FindWindowA(TrayWindowClass, nullptr) == nullptr; }, 10000));
-    EXPECT_TRUE(ProcessesNamed(TrayExeName).empty());
 }
