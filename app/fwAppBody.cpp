@@ -1,7 +1,5 @@
 #include "app/fwAppBody.h"
 
-#include "app/fwUpdate.h"
-
 #include "config/fwCommon.h"
 #include "config/fwNames.h"
 #include "config/fwSettings.h"
@@ -25,6 +23,8 @@
 namespace {
 
 std::atomic<bool> ScanNowFlag{false};
+// Set by the updater when it had to leave a file as ".new".
+std::atomic<bool> UpdateReadyFlag{false};
 
 const std::string &ArgAt(const std::vector<std::string> &args, size_t i)
 {
@@ -205,12 +205,6 @@ std::string ReportAddress(const std::string &action)
 
 bool ScanNow() { return ScanNowFlag; }
 bool RestartWaiting() { return ShellOpen(MainExePath(), "/WAIT"); }
-namespace {
-// Set by the updater on its thread when it had to leave a file as ".new";
-// read once the message loop has ended.
-std::atomic<bool> UpdateReadyFlag{false};
-} // namespace
-
 void SetUpdateReady() { UpdateReadyFlag = true; }
 bool UpdateReady() { return UpdateReadyFlag; }
 

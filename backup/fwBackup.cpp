@@ -1,4 +1,5 @@
 #include "backup/fwBackup.h"
+#include "platform/HandlesU.h"
 
 #include "config/fwCommon.h"
 #include "config/fwTrust.h"
@@ -543,9 +544,8 @@ bool BackupFile(const std::string &path)
 void BackupValue(HKEY root, const std::string &key, const std::string &name, bool toCleanReport, bool is64)
 {
     if (Recording) {
-        TRegViewScope keep(RegView64, RegView32);
+        TRegViewScope view = TRegViewScope::ForItem(is64, Is64BitOS());
         try {
-            SelectItemView(is64);
             RecordValue(root, key, name, is64);
         } catch (...) {
         }
@@ -556,9 +556,8 @@ void BackupValue(HKEY root, const std::string &key, const std::string &name, boo
 void BackupKey(HKEY root, const std::string &key, bool is64, bool toCleanReport)
 {
     if (Recording) {
-        TRegViewScope keep(RegView64, RegView32);
+        TRegViewScope view = TRegViewScope::ForItem(is64, Is64BitOS());
         try {
-            SelectItemView(is64);
             RecordKey(root, key, is64);
         } catch (...) {
         }
@@ -653,19 +652,15 @@ void TfwBackups::Load()
     try {
         std::string folder = BackupDocumentsFolder();
         if (folder.empty() || !DirectoryExists(folder)) return;
-        WIN32_FIND_DATAA fd;
-        HANDLE h = FindFirstFileA((folder + "*.xml").c_str(), &fd);
-        if (h == INVALID_HANDLE_VALUE) return;
-        do {
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        for (TFindFile f(folder + "*.xml"); f.Ok(); f.Next()) {
+            if (f.IsFolder()) continue;
             // A document a standard user could have placed would have the
             // elevated program write whatever it says into the registry.
-            if (!TrustedMachineFile(folder + fd.cFileName)) continue;
-            auto backup = std::make_unique<TfwBackup>(folder + fd.cFileName);
+            if (!TrustedMachineFile(folder + f.Name())) continue;
+            auto backup = std::make_unique<TfwBackup>(folder + f.Name());
             if (backup->Kind == bkFix) FixBackups.push_back(std::move(backup));
             else if (backup->Kind == bkBoost) BoostBackups.push_back(std::move(backup));
-        } while (FindNextFileA(h, &fd));
-        FindClose(h);
+        }
     } catch (...) {
     }
 }

@@ -29,13 +29,6 @@ std::string Language = "en";
 std::string Folder;                    // empty: CommonDataFolder\Translate\ .
 std::string VersionKey = SettingsKey;  // HKLM key of "LngVer"
 
-std::string LowerAZ(std::string s)
-{
-    for (char &c : s)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return s;
-}
-
 std::wstring Widen(const std::string &utf8) { return Utf8ToWide(utf8); }
 
 std::string TranslationFolder()
@@ -161,9 +154,9 @@ void LoadTranslations()
 std::string ValidLanguage(const std::string &code)
 {
     LoadTranslations();
-    const std::string want = LowerAZ(code);
+    const std::string want = AsciiLower(code);
     for (const auto &entry : Languages())
-        if (LowerAZ(entry.first) == want) return want;
+        if (AsciiLower(entry.first) == want) return want;
     return "en";
 }
 
@@ -195,14 +188,14 @@ std::wstring LanguageCodeAt(int index)
 {
     auto langs = Languages();
     if (index < 0 || index >= int(langs.size())) return {};
-    return Widen(LowerAZ(langs[index].first));
+    return Widen(AsciiLower(langs[index].first));
 }
 
 int LanguageIndex(const std::string &code)
 {
     auto langs = Languages();
     for (size_t i = 0; i < langs.size(); ++i)
-        if (LowerAZ(langs[i].first) == LowerAZ(code)) return int(i);
+        if (AsciiLower(langs[i].first) == AsciiLower(code)) return int(i);
     return -1;
 }
 
@@ -215,7 +208,7 @@ std::string CurrentLanguage()
 void SetCurrentLanguage(const std::string &code)
 {
     std::lock_guard<std::mutex> g(Lock);
-    Language = LowerAZ(code);
+    Language = AsciiLower(code);
 }
 
 std::wstring ReplacePlaceholders(const std::wstring &text)

@@ -36,7 +36,7 @@ public:
     std::string GetXML() const override;
     // Compares the stored value with the wanted one in the item's view; a
     // finding that an exception or the list of cleaned entries covers is
-    // dropped. Leaves both view flags cleared.
+    // dropped. Leaves the thread's view as it found it.
     void Scan() override;
     // Records the entry in the open backup document and remembers it in the
     // list of cleaned entries.

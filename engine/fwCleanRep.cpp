@@ -1,4 +1,5 @@
 #include "engine/fwCleanRep.h"
+#include "platform/TextU.h"
 
 #include "config/fwTrust.h"
 #include "platform/XMLLinesU.h"
@@ -15,13 +16,6 @@
 namespace {
 
 const double KeepDays = 35;
-
-// The system's upper-casing, so that national letters in key names fold too.
-std::string UpperA(std::string s)
-{
-    if (!s.empty()) CharUpperBuffA(&s[0], DWORD(s.size()));
-    return s;
-}
 
 std::unique_ptr<TfwCleanRep> Instance;
 
@@ -143,10 +137,10 @@ bool TfwCleanRep::Contains(const TfwRegItem &item) const
 {
     const auto &list = ListOf(item.Root);
     if (list.empty()) return false;
-    const std::string key = UpperA(item.Key), name = UpperA(item.ValueName);
+    const std::string key = LocaleUpper(item.Key), name = LocaleUpper(item.ValueName);
     for (const auto &entry : list)
         if (entry->Key.size() == key.size() && entry->ValueName.size() == name.size() &&
-            UpperA(entry->Key) == key && UpperA(entry->ValueName) == name)
+            LocaleUpper(entry->Key) == key && LocaleUpper(entry->ValueName) == name)
             return true;
     return false;
 }

@@ -8,6 +8,7 @@
 // page's lead bytes skipped, so that the trail byte of a double-byte character
 // (which can be 0x5C, the backslash, in some code pages) never counts.
 #include "engine/fwFileRefs.h"
+#include "platform/HandlesU.h"
 #include "platform/TextU.h"
 #include "engine/fwTools.h"
 
@@ -22,12 +23,6 @@
 #include <mutex>
 
 namespace {
-
-std::string Lower(std::string s)
-{
-    if (!s.empty()) CharLowerBuffA(s.data(), DWORD(s.size()));
-    return s;
-}
 
 // Index of the first byte at or after `from` for which match() holds, lead
 // bytes of double-byte characters and their trail bytes skipped; npos if none.
@@ -79,20 +74,12 @@ std::string CompleteExtension(const std::string &path, const std::string &within
     size_t dot = FindChar(name, 0, [](unsigned char c) { return c == '.'; });
     if (dot != std::string::npos) name.resize(dot);
     if (name.empty()) return {};
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((folder + name + ".*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return {};
-    std::string found;
-    do {
-        if (filesOnly && (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-        std::string candidate = folder + Lower(fd.cFileName);
-        if (within.find(candidate) != std::string::npos) {
-            found = candidate;
-            break;
-        }
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
-    return found;
+    for (TFindFile f(folder + name + ".*"); f.Ok(); f.Next()) {
+        if (filesOnly && f.IsFolder()) continue;
+        std::string candidate = folder + LocaleLower(f.Name());
+        if (within.find(candidate) != std::string::npos) return candidate;
+    }
+    return {};
 }
 
 // The system's search path knows the name (".exe" assumed when it has none).
@@ -179,7 +166,7 @@ bool FindFileBeforeSpace(std::string &path)
             if (space == std::string::npos) return false;
             from = space + 1;
             if (path[space - 1] == ' ') continue;
-            std::string candidate = Lower(path.substr(0, space));
+            std::string candidate = LocaleLower(path.substr(0, space));
             if (FileExists(candidate)) {
                 path = candidate;
                 return true;
@@ -198,7 +185,7 @@ bool FindFileBeforeSpace(std::string &path)
 bool FindFileInPath(std::string &path, bool noFolderWalk)
 {
     try {
-        path = Lower(path);
+        path = LocaleLower(path);
         if (path.empty()) return false;
         if (FileExists(path) || (!noFolderWalk && DirectoryExists(path))) return true;
         // "name.*" also lists a folder called just "name"; without the folder
@@ -304,7 +291,7 @@ bool ResolveCommandTarget(const std::string &text, int mode, std::string &path)
         if (blank == std::string::npos) return false;
         const std::string program = s.substr(0, blank);
         if (program.find_first_of("\\/:%") != std::string::npos || !OnSearchPath(program)) return false;
-        const std::string name = Lower(program);
+        const std::string name = LocaleLower(program);
         if (name == "rundll32" || name == "rundll32.exe") return ResolveFileRef(TrimA(s.substr(blank + 1)), mode, path);
         path = program;
         return true;

@@ -126,8 +126,7 @@ bool EachName(TfwItems &scanner, const std::vector<std::string> &names, F test)
 template <class F>
 bool ViewPass(TfwItems &scanner, HKEY root, const std::string &key, bool valueNames, bool pass64, F test)
 {
-    RegView64 = pass64;
-    RegView32 = !pass64;
+    TRegViewScope view(pass64, !pass64);
     const bool shared = RegKeySharedBetweenViews(root, key);
     // The 32-bit pass judged a shared key for both views.
     if (pass64 && shared) return true;
@@ -270,7 +269,7 @@ void TfwItemsMUICache::Scan()
     if (!Main) return;
     try {
         Trace("Scan type: MUICache", tcScan, tlStep);
-        RegView64 = RegView32 = false;
+        TRegViewScope view(false, false);
         std::vector<std::pair<HKEY, std::string>> locations;
         const int version = OSVersionClass();
         if (version > OSClassServer2003) {

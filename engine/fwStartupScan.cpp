@@ -19,12 +19,6 @@
 
 namespace {
 
-std::string Lower(std::string s)
-{
-    CharLowerBuffA(s.data(), DWORD(s.size()));
-    return s;
-}
-
 void TraceScan(const std::string &text) { Trace(text, tcScan, tlDetail); }
 void TraceFix(const std::string &text) { Trace(text, tcFix, tlDetail); }
 
@@ -42,7 +36,7 @@ std::string StartupKey(const std::string &path)
         n = GetShortPathNameA(path.c_str(), buf, sizeof buf);
         if (n == 0 || n >= sizeof buf) return {};
     }
-    return Lower(std::string(buf, n));
+    return LocaleLower(std::string(buf, n));
 }
 
 bool RealMemoryStatus(uint64_t &total, uint64_t &avail)

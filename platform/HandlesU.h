@@ -55,7 +55,7 @@ public:
     explicit TFindFile(const std::string &pattern)
     {
         FHandle = FindFirstFileA(pattern.c_str(), &FData);
-        FOk = FHandle != INVALID_HANDLE_VALUE;
+        FOpened = FOk = FHandle != INVALID_HANDLE_VALUE;
         SkipDots();
     }
     ~TFindFile()
@@ -66,6 +66,9 @@ public:
     TFindFile &operator=(const TFindFile &) = delete;
 
     bool Ok() const { return FOk; }
+    // The search itself could be made (the folder is readable), even when it
+    // holds nothing but "." and "..".
+    bool Opened() const { return FOpened; }
     void Next()
     {
         FOk = FOk && FindNextFileA(FHandle, &FData) != FALSE;
@@ -88,6 +91,7 @@ private:
     HANDLE FHandle = INVALID_HANDLE_VALUE;
     WIN32_FIND_DATAA FData{};
     bool FOk = false;
+    bool FOpened = false;
 };
 
 // An open registry key. Open and Create add the calling thread's view flag

@@ -1,4 +1,5 @@
 #include "startup/fwStartup.h"
+#include "platform/HandlesU.h"
 
 #include "config/fwTrust.h"
 #include "platform/XMLLinesU.h"
@@ -75,13 +76,8 @@ std::vector<std::string> ShortcutsIn(const std::string &folder)
 {
     std::vector<std::string> names;
     if (folder.empty()) return names;
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((WithSlash(folder) + "*.lnk").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(fd.cFileName);
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
+    for (TFindFile f(WithSlash(folder) + "*.lnk"); f.Ok(); f.Next())
+        if (!f.IsFolder()) names.push_back(f.Name());
     return names;
 }
 

@@ -315,3 +315,12 @@ TEST_F(SettingsStore, LoadSettingsReadsConfigurationAndSupportContacts)
 }
 
 } // namespace
+
+// The addresses can be overridden from the registry: only web pages open,
+// never a file or a program named there.
+TEST(Settings, OpenUrlOpensWebPagesOnly)
+{
+    for (const char *address : {"", " \t\r\n", "C:\\windows\\notepad.exe", "file:///C:/windows/win.ini",
+                                "notepad.exe http://x", "javascript:alert(1)"})
+        EXPECT_FALSE(OpenUrl(address)) << address;
+}

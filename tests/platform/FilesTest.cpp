@@ -682,12 +682,6 @@ TEST(FilesInet, URLFileName)
     for (const auto &c : cases) EXPECT_EQ(URLFileName(c.url), c.name) << c.url;
 }
 
-TEST(FilesInet, OpenURLOfBlankTextDoesNothing)
-{
-    EXPECT_FALSE(OpenURL(""));
-    EXPECT_FALSE(OpenURL(" \t\r\n"));
-}
-
 TEST_F(Files, ShellOpenOfMissingFileFails)
 {
     EXPECT_FALSE(ShellOpen(Path("missing.exe")));
