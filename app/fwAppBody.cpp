@@ -1,11 +1,10 @@
 #include "app/fwAppBody.h"
 
-#include "app/fwUpdate.h"
-
 #include "config/fwCommon.h"
 #include "config/fwNames.h"
 #include "config/fwSettings.h"
 #include "config/fwTranslate.h"
+#include "online/fwTrack.h"
 #include "platform/DayNumberU.h"
 #include "platform/DirectoryU.h"
 #include "platform/MutexU.h"
@@ -25,6 +24,8 @@
 namespace {
 
 std::atomic<bool> ScanNowFlag{false};
+// Set by the updater when it had to leave a file as ".new".
+std::atomic<bool> UpdateReadyFlag{false};
 
 const std::string &ArgAt(const std::vector<std::string> &args, size_t i)
 {
@@ -38,23 +39,17 @@ bool SameText(const std::string &a, const char *b)
 }
 
 // The install and uninstall reports go to the service on a thread of their
-// own; the role gives them at most 15000 ms. Until the report thread exists
-// nothing is started and the report counts as finished at once.
-using TReportDone = std::function<bool()>;
-
-TReportDone StartReport(const std::string &action)
+// own; the role gives them at most 15000 ms and ends regardless.
+TInstallHitThread *StartReport(const std::string &action)
 {
-    const std::string address = ReportAddress(action);
-    (void)address;
-    return [] { return true; };
+    return new TInstallHitThread(ReportAddress(action), false);
 }
 
-void WaitForReport(const TReportDone &done)
+void WaitForReport(TInstallHitThread *report)
 {
-    for (DWORD waited = 0; waited < 15000; waited += 100) {
-        if (done()) return;
-        Sleep(100);
-    }
+    // One that is still talking to a silent server is left to the end of the
+    // process: freeing it would wait for it.
+    if (WaitForDone(report, 15000)) delete report;
 }
 
 // Only administrators and SYSTEM may write the places that the elevated main
@@ -82,7 +77,7 @@ void InstallRole()
         if (WriteSettingText(HKEY_LOCAL_MACHINE, "UID", settings.UID)) SetSettings(settings);
     }
     SettleLanguage();
-    TReportDone report = StartReport("INTOVU");
+    TInstallHitThread *report = StartReport("INTOVU");
     SaveSettings();
     const double now = DayNumberNow();
     WriteSettingDate(HKEY_LOCAL_MACHINE, "INSTALL", now);
@@ -108,7 +103,7 @@ void InstallRole()
 
 void UninstallRole()
 {
-    TReportDone report = StartReport("UNTOVU");
+    TInstallHitThread *report = StartReport("UNTOVU");
     Sleep(500);
     StopRunningInstances();
     RestorePostponedStartup();
@@ -205,12 +200,6 @@ std::string ReportAddress(const std::string &action)
 
 bool ScanNow() { return ScanNowFlag; }
 bool RestartWaiting() { return ShellOpen(MainExePath(), "/WAIT"); }
-namespace {
-// Set by the updater on its thread when it had to leave a file as ".new";
-// read once the message loop has ended.
-std::atomic<bool> UpdateReadyFlag{false};
-} // namespace
-
 void SetUpdateReady() { UpdateReadyFlag = true; }
 bool UpdateReady() { return UpdateReadyFlag; }
 

@@ -17,7 +17,7 @@ int AppMain(TMainWindowRunner runMainWindow);
 // Interactive start flags. ScanNow: the first argument was "/SCAN" (any
 // case), so the wizard scans at once. UpdateReady: the updater left new
 // executables waiting; after the message loop the program completes the
-// update. The flag is the updater's (fwUpdate), shared here for the window.
+// update. The updater sets it.
 bool ScanNow();
 void SetUpdateReady();
 bool UpdateReady();

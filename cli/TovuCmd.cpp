@@ -11,13 +11,14 @@
 //   TovuCmd startup list                postponed programs per scope, by priority
 //   TovuCmd startup restore             everything postponed back into the normal start
 //   TovuCmd startup run                 start the postponed programs as the tray does
-//   common: --lang CODE
+//   common: --lang CODE, --trace (the engine's trace lines on standard error)
 //
 // Exit codes: 0 nothing found or everything fixed, 1 problems found by scan,
 // 2 usage or environment error, 3 a category was left unfixed because its
 // backup document could not be written.
 #include "backup/fwBackup.h"
 #include "backup/fwRestorePoint.h"
+#include "engine/fwLogs.h"
 #include "engine/fwRun.h"
 #include "engine/fwTools.h"
 #include "platform/HandlesU.h"
@@ -83,7 +84,7 @@ struct Options {
     std::vector<std::string> args;
     std::vector<std::string> groups;
     std::string lang;
-    bool json = false, why = false, yes = false, restorePoint = false;
+    bool json = false, why = false, trace = false, yes = false, restorePoint = false;
 };
 
 // ---- tree --------------------------------------------------------------------
@@ -111,6 +112,14 @@ int PrintTree()
 }
 
 // ---- runs --------------------------------------------------------------------
+
+// The engine's trace lines, for looking inside a run.
+void TraceToStderr(const std::string &text, int channel, int level)
+{
+    static const wchar_t *const channels[] = {L"", L"load", L"scan", L"fix"};
+    Err(std::wstring(L"trace ") + channels[channel >= 1 && channel <= 3 ? channel : 0] + L": " + Widen(text) +
+        L"\r\n");
+}
 
 bool StderrIsTerminal()
 {
@@ -378,7 +387,8 @@ void Usage()
         L"       TovuCmd scan [--group ID]... [--json] [--why]\r\n"
         L"       TovuCmd fix [--group ID]... [--yes] [--restore-point] [--why]\r\n"
         L"       TovuCmd backups list | restore FILE [--yes] | remove FILE [--yes]\r\n"
-        L"       TovuCmd startup list | restore | run\r\n");
+        L"       TovuCmd startup list | restore | run\r\n"
+        L"       common options: --lang CODE, --trace\r\n");
 }
 
 } // namespace
@@ -393,6 +403,7 @@ int main(int argc, char **argv)
         else if (a == "--group" && i + 1 < argc) o.groups.push_back(argv[++i]);
         else if (a == "--json") o.json = true;
         else if (a == "--why") o.why = true;
+        else if (a == "--trace") o.trace = true;
         else if (a == "--yes") o.yes = true;
         else if (a == "--restore-point") o.restorePoint = true;
         else if (!a.empty() && a[0] == '-') {
@@ -411,6 +422,7 @@ int main(int argc, char **argv)
         // Not validated against the table: captions of the definitions exist in
         // languages the table lacks, and unknown ones fall back to English.
         if (!o.lang.empty()) SetCurrentLanguage(o.lang);
+        if (o.trace) SetTraceSink(TraceToStderr);
         if (o.command == "tree" && o.args.empty()) return PrintTree();
         if (o.command == "backups") {
             int rc = Backups(o);

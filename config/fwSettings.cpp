@@ -1,7 +1,9 @@
 #include "config/fwSettings.h"
+#include "platform/TextU.h"
 
 #include "platform/DayNumberU.h"
 #include "platform/FileResourceU.h"
+#include "platform/ProcessU.h"
 #include "platform/RegistryU.h"
 #include "platform/ShellU.h"
 #include "config/fwTranslate.h"
@@ -41,20 +43,6 @@ TSettings Current;
 bool ConfigLoaded = false;
 std::vector<std::pair<std::string, std::string>> Config;  // lower-cased names
 
-std::string LowerAZ(std::string s)
-{
-    for (char &c : s)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return s;
-}
-
-std::string UpperAZ(std::string s)
-{
-    for (char &c : s)
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    return s;
-}
-
 void LoadConfigLocked()
 {
     Config.clear();
@@ -64,7 +52,7 @@ void LoadConfigLocked()
     for (const auto &line : lines) {
         size_t eq = line.find('=');
         if (eq == std::string::npos || eq == 0) continue;
-        Config.emplace_back(LowerAZ(line.substr(0, eq)), line.substr(eq + 1));
+        Config.emplace_back(AsciiLower(line.substr(0, eq)), line.substr(eq + 1));
     }
 }
 
@@ -72,7 +60,7 @@ bool ResourceValue(const std::string &name, std::string &value)
 {
     std::lock_guard<std::mutex> g(Lock);
     if (!ConfigLoaded) LoadConfigLocked();
-    const std::string want = LowerAZ(name);
+    const std::string want = AsciiLower(name);
     for (const auto &entry : Config)
         if (entry.first == want) {
             value = entry.second;
@@ -103,19 +91,19 @@ std::string UrlEncode(const std::string &s)
 
 void ReplaceAllNoCase(std::string &text, const std::string &what, const std::string &with)
 {
-    const std::string needle = UpperAZ(what);
-    std::string hay = UpperAZ(text);
+    const std::string needle = AsciiUpper(what);
+    std::string hay = AsciiUpper(text);
     size_t at = 0;
     while ((at = hay.find(needle, at)) != std::string::npos) {
         text.replace(at, what.size(), with);
-        hay.replace(at, what.size(), UpperAZ(with));
+        hay.replace(at, what.size(), AsciiUpper(with));
         at += with.size();
     }
 }
 
 bool Contains(const std::string &address, const std::string &placeholder)
 {
-    return UpperAZ(address).find(placeholder) != std::string::npos;
+    return AsciiUpper(address).find(placeholder) != std::string::npos;
 }
 
 std::string DaysSince(double date)
@@ -260,11 +248,25 @@ bool WriteSettingText(HKEY root, const std::string &name, const std::string &val
     }
 }
 
+namespace {
+
+// The addresses of the service the programs report to, take add-on ratings
+// and updates from. What an elevated process sends there, or installs from
+// there, must not be steered by a value any user may write.
+bool IsServiceAddress(const std::string &name)
+{
+    const std::string n = UpperAZ(name);
+    return n == "LI_URL" || n == "ADDON_URL" || n == "UPDATE_URL";
+}
+
+} // namespace
+
 std::string ConfigValue(const std::string &name, const std::string &def)
 {
     try {
         std::string value;
-        if (ReadSettingText(HKEY_CURRENT_USER, name, value)) return value;
+        const bool userMayOverride = !IsServiceAddress(name) || !IsElevated();
+        if (userMayOverride && ReadSettingText(HKEY_CURRENT_USER, name, value)) return value;
         if (ReadSettingText(HKEY_LOCAL_MACHINE, name, value)) return value;
         if (!name.empty() && ResourceValue(name, value)) return value;
     } catch (...) {
@@ -274,9 +276,9 @@ std::string ConfigValue(const std::string &name, const std::string &def)
 
 std::string ConfigValue(const std::string &name)
 {
-    const std::string want = LowerAZ(name);
+    const std::string want = AsciiLower(name);
     for (const auto &entry : BuiltInDefaults)
-        if (LowerAZ(entry.first) == want) return ConfigValue(name, entry.second);
+        if (AsciiLower(entry.first) == want) return ConfigValue(name, entry.second);
     return ConfigValue(name, std::string());
 }
 
@@ -367,15 +369,11 @@ std::string ExpandUrl(const std::string &address)
 
 bool OpenUrl(const std::string &address)
 {
-    std::string url = ExpandUrl(address);
-    size_t first = 0, last = url.size();
-    while (first < last && (unsigned char)url[first] <= ' ') ++first;
-    while (last > first && (unsigned char)url[last - 1] <= ' ') --last;
-    url = url.substr(first, last - first);
+    std::string url = TrimA(ExpandUrl(address));
     // The addresses can be overridden from HKCU, which any program of the user
     // may write, and this program often runs elevated: open web pages only,
     // never a file or program named there.
-    const std::string upper = UpperAZ(url);
+    const std::string upper = AsciiUpper(url);
     if (upper.rfind("HTTP://", 0) != 0 && upper.rfind("HTTPS://", 0) != 0) return false;
     return ShellOpen(url);
 }

@@ -18,7 +18,6 @@
 class TXMLTag;
 class TfwMain;
 class TfwItems;
-class TfwAddOnItem;
 class TfwItemsAddOns;
 
 // Language of the captions shown (lower-case code such as "en", "pt-br").
@@ -105,8 +104,6 @@ public:
     // system: what was looked for, where, and in which registry view (system
     // code page). Empty for items that are no findings (definition entries).
     std::string Why;
-    TfwAddOnItem *AddOnInfo = nullptr;
-    bool Listed = false;
 
     // The line the review tree and the console show for a found item; empty:
     // the item has no line of its own.

@@ -195,8 +195,8 @@ std::string TfwRegItem::Check(std::string &why) const
 void TfwRegItem::Scan()
 {
     if (Found || ScanMode == smNone || (Is64 && !Is64BitOS())) return;
+    TRegViewScope view = TRegViewScope::ForItem(Is64, Is64BitOS());
     try {
-        SelectItemView(Is64);
         std::string why;
         std::string reason = Check(why);
         if (!reason.empty()) {
@@ -210,7 +210,6 @@ void TfwRegItem::Scan()
         }
     } catch (...) {
     }
-    RegView64 = RegView32 = false;
 }
 
 void TfwRegItem::Backup()

@@ -36,7 +36,7 @@ public:
     std::string GetXML() const override;
     // Compares the stored value with the wanted one in the item's view; a
     // finding that an exception or the list of cleaned entries covers is
-    // dropped. Leaves both view flags cleared.
+    // dropped. Leaves the thread's view as it found it.
     void Scan() override;
     // Records the entry in the open backup document and remembers it in the
     // list of cleaned entries.
@@ -218,9 +218,15 @@ public:
     // the lower-cased short path of the program they start.
     std::multimap<std::string, std::unique_ptr<TfwFoundStartup>> Running;
 
+    // Why the last fix postponed nothing although programs were selected;
+    // empty otherwise. The run's status shows it as the group caption.
+    std::wstring Refusal;
+
     // List holds one TfwStartupItem per definition, in document order.
     void LoadFromXML(TXMLTag *tag) override;
     void Scan() override;
+    // Refuses (see Refusal) while the tray program's autostart value is
+    // missing: nothing else starts the postponed programs.
     void Fix() override;
 
 private:

@@ -1,4 +1,8 @@
 #include "engine/fwCleanRep.h"
+#include "platform/TextU.h"
+
+#include "config/fwTrust.h"
+#include "platform/XMLLinesU.h"
 
 #include "backup/fwBackup.h"
 #include "engine/fwClassesEx.h"
@@ -12,13 +16,6 @@
 namespace {
 
 const double KeepDays = 35;
-
-// The system's upper-casing, so that national letters in key names fold too.
-std::string UpperA(std::string s)
-{
-    if (!s.empty()) CharUpperBuffA(&s[0], DWORD(s.size()));
-    return s;
-}
 
 std::unique_ptr<TfwCleanRep> Instance;
 
@@ -65,26 +62,34 @@ void TfwCleanRep::Load()
 {
     try {
         if (FileName.empty() || !FileExists(FileName)) return;
-        TXML xml;
-        if (!xml.LoadFromFile(FileName)) return;
-        TXMLTag *list = xml.Root()->FindFirst("cleanrep");
-        if (!list) return;
+        // Hiding findings is steering the scan: only a list no standard user
+        // could have written counts.
+        if (!TrustedMachineFile(FileName)) return;
+        std::string text;
+        if (!ReadFileToString(FileName, text)) return;
         TfwCleanRep fresh(FileName);
-        bool dropped = false;
+        bool dropped = false, found = false;
+        size_t children = 0, read = 0;
         const double oldest = DayNumberNow() - KeepDays;
-        for (TXMLTag *child : list->Children) {
-            if (child->Name != "reg") {
-                dropped = true;
-                continue;
-            }
-            auto entry = std::make_unique<TfwRegItem>(nullptr);
-            entry->LoadFromXML(child);  // its answer is about list groups; entries have no fix mode
-            if (entry->Date < oldest) {
-                dropped = true;
-                continue;
-            }
-            fresh.ListOf(entry->Root).push_back(std::move(entry));
-        }
+        ReadEntryLines(
+            text, "cleanrep", "reg",
+            [&](TXMLTag *list) {
+                found = list != nullptr;
+                if (list) children = list->Children.size();
+            },
+            [&](TXMLTag *child) {
+                ++read;
+                auto entry = std::make_unique<TfwRegItem>(nullptr);
+                entry->LoadFromXML(child);  // its answer is about list groups; entries have no fix mode
+                if (entry->Date < oldest) {
+                    dropped = true;
+                    return;
+                }
+                fresh.ListOf(entry->Root).push_back(std::move(entry));
+            });
+        if (!found) return;
+        // Anything else in the list, or a line that no longer reads, goes.
+        if (read != children) dropped = true;
         MachineEntries = std::move(fresh.MachineEntries);
         ClassesEntries = std::move(fresh.ClassesEntries);
         OtherEntries = std::move(fresh.OtherEntries);
@@ -105,8 +110,12 @@ bool TfwCleanRep::Save() const
         text += "</cleanrep>\r\n";
         DeleteFileForce(FileName);
         TFileWriter file;
+        file.EveryoneAccess = false;
         if (!file.Open(FileName)) return false;
-        return file.WriteText(text);
+        bool ok = file.WriteText(text) && file.Flush();
+        file.Close();
+        ProtectMachineFile(FileName);
+        return ok;
     } catch (...) {
         return false;
     }
@@ -128,10 +137,10 @@ bool TfwCleanRep::Contains(const TfwRegItem &item) const
 {
     const auto &list = ListOf(item.Root);
     if (list.empty()) return false;
-    const std::string key = UpperA(item.Key), name = UpperA(item.ValueName);
+    const std::string key = LocaleUpper(item.Key), name = LocaleUpper(item.ValueName);
     for (const auto &entry : list)
         if (entry->Key.size() == key.size() && entry->ValueName.size() == name.size() &&
-            UpperA(entry->Key) == key && UpperA(entry->ValueName) == name)
+            LocaleUpper(entry->Key) == key && LocaleUpper(entry->ValueName) == name)
             return true;
     return false;
 }

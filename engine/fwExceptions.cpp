@@ -15,13 +15,6 @@
 
 namespace {
 
-// The system's own lower-casing, so national letters in paths fold as well.
-std::string LowerPath(std::string s)
-{
-    if (!s.empty()) CharLowerBuffA(&s[0], DWORD(s.size()));
-    return s;
-}
-
 std::unique_ptr<TfwExceptions> Instance;
 
 } // namespace
@@ -42,7 +35,7 @@ void TfwExceptions::LoadFromXML(TXMLTag *tag)
             while (!e.Key.empty() && e.Key.back() == '\\') e.Key.pop_back();
             e.ValueName = AsciiUpper(HexUnescape(child->GetAttr("name")));
             e.Is64 = child->GetAttr("is64") == "1";
-            std::string ignore = LowerPath(child->GetAttr("ignore"));
+            std::string ignore = LocaleLower(child->GetAttr("ignore"));
             e.Ignore = ignore == "key" ? 1 : ignore == "value" ? 2 : 0;
             if (!e.Root || e.Key.empty() || e.Ignore == 0) {
                 Trace("INVALID Registry Exception!!!", tcLoad, tlDetail);
@@ -56,7 +49,7 @@ void TfwExceptions::LoadFromXML(TXMLTag *tag)
                 Trace("IGNORED 64-bit File Exception: " + path, tcLoad, tlDetail);
                 continue;
             }
-            std::string full = LowerPath(is64 ? ExpandPath64(path) : ExpandPath(path));
+            std::string full = LocaleLower(is64 ? ExpandPath64(path) : ExpandPath(path));
             if (full.empty()) continue;
             FileExceptions.insert(std::lower_bound(FileExceptions.begin(), FileExceptions.end(), full), full);
         }
@@ -79,7 +72,7 @@ bool TfwExceptions::IsRegExcepted(const TfwRegItem &item) const
 
 bool TfwExceptions::IsFileExcepted(const std::string &path) const
 {
-    std::string p = LowerPath(path);
+    std::string p = LocaleLower(path);
     size_t slash = p.find_last_of("\\/");
     if (p.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos, "desktop.ini") == 0) return true;
     return std::binary_search(FileExceptions.begin(), FileExceptions.end(), p);
@@ -134,7 +127,7 @@ bool IsInstallerOwned(HKEY root, const std::string &key)
     try {
         if (OSVersionClass() <= OSClassServer2003) return false;
         const TKeyOwner owner = RegKeyOwnerOf(root, key);
-        return LowerPath(owner.Account) == "trustedinstaller" || owner.Sid == InstallerServiceSid;
+        return LocaleLower(owner.Account) == "trustedinstaller" || owner.Sid == InstallerServiceSid;
     } catch (...) {
         return false;
     }

@@ -8,6 +8,7 @@
 // page's lead bytes skipped, so that the trail byte of a double-byte character
 // (which can be 0x5C, the backslash, in some code pages) never counts.
 #include "engine/fwFileRefs.h"
+#include "platform/HandlesU.h"
 #include "platform/TextU.h"
 #include "engine/fwTools.h"
 
@@ -22,12 +23,6 @@
 #include <mutex>
 
 namespace {
-
-std::string Lower(std::string s)
-{
-    if (!s.empty()) CharLowerBuffA(s.data(), DWORD(s.size()));
-    return s;
-}
 
 // Index of the first byte at or after `from` for which match() holds, lead
 // bytes of double-byte characters and their trail bytes skipped; npos if none.
@@ -79,20 +74,12 @@ std::string CompleteExtension(const std::string &path, const std::string &within
     size_t dot = FindChar(name, 0, [](unsigned char c) { return c == '.'; });
     if (dot != std::string::npos) name.resize(dot);
     if (name.empty()) return {};
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((folder + name + ".*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return {};
-    std::string found;
-    do {
-        if (filesOnly && (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-        std::string candidate = folder + Lower(fd.cFileName);
-        if (within.find(candidate) != std::string::npos) {
-            found = candidate;
-            break;
-        }
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
-    return found;
+    for (TFindFile f(folder + name + ".*"); f.Ok(); f.Next()) {
+        if (filesOnly && f.IsFolder()) continue;
+        std::string candidate = folder + LocaleLower(f.Name());
+        if (within.find(candidate) != std::string::npos) return candidate;
+    }
+    return {};
 }
 
 // The system's search path knows the name (".exe" assumed when it has none).
@@ -179,7 +166,7 @@ bool FindFileBeforeSpace(std::string &path)
             if (space == std::string::npos) return false;
             from = space + 1;
             if (path[space - 1] == ' ') continue;
-            std::string candidate = Lower(path.substr(0, space));
+            std::string candidate = LocaleLower(path.substr(0, space));
             if (FileExists(candidate)) {
                 path = candidate;
                 return true;
@@ -198,7 +185,7 @@ bool FindFileBeforeSpace(std::string &path)
 bool FindFileInPath(std::string &path, bool noFolderWalk)
 {
     try {
-        path = Lower(path);
+        path = LocaleLower(path);
         if (path.empty()) return false;
         if (FileExists(path) || (!noFolderWalk && DirectoryExists(path))) return true;
         // "name.*" also lists a folder called just "name"; without the folder
@@ -232,12 +219,29 @@ bool FindFileInPath(std::string &path, bool noFolderWalk)
     }
 }
 
+// A path on a network share, a removable or optical drive, or a drive letter
+// that is not mapped now: whether the file is there says nothing about the
+// entry (a program on an unplugged USB stick is not broken), so it is not
+// checked and counts as found.
+bool NotCheckable(const std::string &path)
+{
+    if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\')
+        return !(path.size() >= 4 && (path[2] == '?' || path[2] == '.') && path[3] == '\\');
+    if (path.size() < 2 || path[1] != ':') return false;
+    const char letter = (path[0] >= 'a' && path[0] <= 'z') ? char(path[0] - 'a' + 'A') : path[0];
+    if (letter < 'A' || letter > 'Z') return false;
+    for (const std::string &root : FixedDriveRoots())
+        if (root[0] == letter) return false;
+    return true;
+}
+
 bool ResolveFileRef(const std::string &text, int mode, std::string &path)
 {
     try {
         const bool is64 = Is64BitOS();
         if (mode == vmBoth || mode == vm32 || !is64) {
             path = CleanPath(ExpandPath(text));
+            if (NotCheckable(path)) return true;
             if (is64) {
                 // The 32-bit macros with the native folders: a file only in the
                 // real system32 still counts for a 32-bit reference.
@@ -252,6 +256,7 @@ bool ResolveFileRef(const std::string &text, int mode, std::string &path)
             TRedirection redirection;
             redirection.Off();
             path = CleanPath(ExpandPath64(text));
+            if (NotCheckable(path)) return true;
             if (FindFileInPath(path, false)) return true;
             redirection.On();
             if (FindFileInPath(path, false)) return true;
@@ -286,7 +291,7 @@ bool ResolveCommandTarget(const std::string &text, int mode, std::string &path)
         if (blank == std::string::npos) return false;
         const std::string program = s.substr(0, blank);
         if (program.find_first_of("\\/:%") != std::string::npos || !OnSearchPath(program)) return false;
-        const std::string name = Lower(program);
+        const std::string name = LocaleLower(program);
         if (name == "rundll32" || name == "rundll32.exe") return ResolveFileRef(TrimA(s.substr(blank + 1)), mode, path);
         path = program;
         return true;

@@ -6,6 +6,7 @@
 // therefore matched once more against its long name; a cleaning run must never
 // delete a file its pattern does not name.
 #include "engine/fwTools.h"
+#include "platform/HandlesU.h"
 #include "platform/TextU.h"
 
 #include "platform/SystemPathsUtilsU.h"
@@ -13,35 +14,6 @@
 #include <windows.h>
 
 namespace {
-
-std::string LowerPath(std::string s)
-{
-    if (!s.empty()) CharLowerBuffA(&s[0], DWORD(s.size()));
-    return s;
-}
-
-class TFindHandle {
-public:
-    TFindHandle(const std::string &pattern, WIN32_FIND_DATAA &data)
-        : FHandle(FindFirstFileA(pattern.c_str(), &data)) {}
-    ~TFindHandle()
-    {
-        if (FHandle != INVALID_HANDLE_VALUE) FindClose(FHandle);
-    }
-    TFindHandle(const TFindHandle &) = delete;
-    TFindHandle &operator=(const TFindHandle &) = delete;
-
-    bool Ok() const { return FHandle != INVALID_HANDLE_VALUE; }
-    bool Next(WIN32_FIND_DATAA &data) { return FindNextFileA(FHandle, &data) != FALSE; }
-
-private:
-    HANDLE FHandle;
-};
-
-bool IsDots(const char *name)
-{
-    return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
-}
 
 // "*" any run, "?" one character; both texts already lower-cased.
 bool WildMatch(const char *name, const char *mask)
@@ -73,12 +45,7 @@ bool NameMatches(const char *name, const std::string &mask)
     if (mask.empty() || mask == "*" || mask == "*.*" || mask.back() == '.' ||
         mask.find_first_of("<>\"") != std::string::npos)
         return true;
-    return WildMatch(LowerPath(name).c_str(), LowerPath(mask).c_str());
-}
-
-int64_t SizeOf(const WIN32_FIND_DATAA &data)
-{
-    return (int64_t(data.nFileSizeHigh) << 32) | int64_t(data.nFileSizeLow);
+    return WildMatch(LocaleLower(name).c_str(), LocaleLower(mask).c_str());
 }
 
 void Search(const std::string &pattern, std::vector<TfwFoundFile> &list, bool recurse)
@@ -86,7 +53,6 @@ void Search(const std::string &pattern, std::vector<TfwFoundFile> &list, bool re
     const size_t slash = pattern.find_last_of('\\');
     const std::string folder = slash == std::string::npos ? std::string() : pattern.substr(0, slash + 1);
     const std::string name = pattern.substr(folder.size());
-    WIN32_FIND_DATAA data;
 
     const size_t star = folder.find('*');
     if (star != std::string::npos) {
@@ -98,32 +64,25 @@ void Search(const std::string &pattern, std::vector<TfwFoundFile> &list, bool re
         const size_t parentEnd = level.find_last_of('\\');
         const std::string parent = parentEnd == std::string::npos ? std::string() : level.substr(0, parentEnd + 1);
         const std::string mask = level.substr(parent.size());
-        TFindHandle find(level, data);
-        if (!find.Ok()) return;
-        do {
-            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-                (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || IsDots(data.cFileName) ||
-                !NameMatches(data.cFileName, mask))
-                continue;
-            Search(parent + data.cFileName + rest + name, list, recurse);
-        } while (find.Next(data));
+        for (TFindFile find(level); find.Ok(); find.Next()) {
+            if (!find.IsFolder() || find.IsReparsePoint() || !NameMatches(find.Data().cFileName, mask)) continue;
+            Search(parent + find.Name() + rest + name, list, recurse);
+        }
         return;
     }
 
-    TFindHandle find(pattern, data);
-    if (!find.Ok()) return;
-    do {
-        if (IsDots(data.cFileName) || !NameMatches(data.cFileName, name)) continue;
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            list.push_back({folder + data.cFileName, SizeOf(data)});
+    for (TFindFile find(pattern); find.Ok(); find.Next()) {
+        if (!NameMatches(find.Data().cFileName, name)) continue;
+        if (!find.IsFolder()) {
+            list.push_back({folder + find.Name(), find.Size()});
         } else if (recurse) {
-            const std::string sub = folder + data.cFileName + "\\";
+            const std::string sub = folder + find.Name() + "\\";
             list.push_back({sub, 0});
             // A link may point anywhere, back up the tree included: what it
             // leads to is not content of this folder.
-            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) Search(sub + name, list, recurse);
+            if (!find.IsReparsePoint()) Search(sub + name, list, recurse);
         }
-    } while (find.Next(data));
+    }
 }
 
 } // namespace
@@ -155,17 +114,12 @@ void ListSubfolders(const std::string &folder, std::vector<std::string> &list, b
         std::string f = ExpandPath(TrimA(folder));
         if (f.empty()) return;
         if (f.back() != '\\') f += '\\';
-        WIN32_FIND_DATAA data;
-        TFindHandle find(f + "*.*", data);
-        if (!find.Ok()) return;
-        do {
+        for (TFindFile find(f + "*.*"); find.Ok(); find.Next()) {
             // A junction leads out of the folder being cleaned ("All Users"
             // below the profiles is the common data folder).
-            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-                (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || IsDots(data.cFileName))
-                continue;
-            list.push_back(fullPaths ? f + data.cFileName + "\\" : std::string(data.cFileName));
-        } while (find.Next(data));
+            if (!find.IsFolder() || find.IsReparsePoint()) continue;
+            list.push_back(fullPaths ? f + find.Name() + "\\" : find.Name());
+        }
     } catch (...) {
     }
 }

@@ -28,12 +28,6 @@ namespace {
 
 const int MaxDepth = 25;
 
-std::string Upper(std::string s)
-{
-    if (!s.empty()) CharUpperBuffA(s.data(), DWORD(s.size()));
-    return s;
-}
-
 bool SameText(const std::string &a, const std::string &b)
 {
     return lstrcmpiA(a.c_str(), b.c_str()) == 0;
@@ -68,7 +62,7 @@ public:
         try {
             if (Is64 && !Is64BitOS()) return;
             Trace("Delete value: " + RegFullKeyName(Root, Key) + "\\#", tcFix, tlDetail);
-            SelectItemView(Is64);
+            TRegViewScope view = TRegViewScope::ForItem(Is64, Is64BitOS());
             if (RegRemoveValue(Root, Key, ""))
                 if (TfwCleanRep *cleaned = ProcessCleanRep()) cleaned->Add(Root, Key, "", Is64);
         } catch (...) {
@@ -162,10 +156,10 @@ private:
 
     void WalkSpecials(const std::string &full, int depth)
     {
-        const std::string upperFull = Upper(full);
+        const std::string upperFull = LocaleUpper(full);
         const bool endsWithSlash = !full.empty() && full.back() == '\\';
         for (const std::string &entry : S.SpecialList) {
-            std::string upper = Upper(entry);
+            std::string upper = LocaleUpper(entry);
             if (upper.size() <= upperFull.size() || upper.compare(0, upperFull.size(), upperFull) != 0) continue;
             if (!endsWithSlash && upper[upperFull.size()] != '\\') continue;
             HKEY root = nullptr;
@@ -177,11 +171,11 @@ private:
 
     bool IsListedException(const std::string &key, const std::string &name) const
     {
-        const std::string upperKey = Upper(key);
+        const std::string upperKey = LocaleUpper(key);
         for (const std::string &e : S.ExceptList) {
             size_t eq = e.find('=');
             if (eq == std::string::npos) continue;
-            std::string part = Upper(e.substr(0, eq));
+            std::string part = LocaleUpper(e.substr(0, eq));
             if (upperKey.find(part) != std::string::npos && SameText(name, e.substr(eq + 1))) return true;
         }
         return false;

@@ -78,16 +78,16 @@ void TfwItemsClassesKeys::Scan()
         const bool shared = is64 && RegKeySharedBetweenViews(HKEY_CLASSES_ROOT, RootKey());
 
         Pass64 = false;
-        RegView32 = true;
-        RegView64 = false;
-        Pass(shared ? vmBoth : vm32, false);
+        {
+            TRegViewScope view(false, true);
+            Pass(shared ? vmBoth : vm32, false);
+        }
         // A stop ends the pass; the next one ends at its first progress check.
         NextStep();
 
         if (is64) {
             Pass64 = true;
-            RegView64 = true;
-            RegView32 = false;
+            TRegViewScope view(true, false);
             Pass(vm64, shared);
             NextStep();
         }

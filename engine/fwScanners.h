@@ -25,8 +25,8 @@
 // One registration key per subkey of a classes-root key ("CLSID",
 // "Interface", "TypeLib"), in the 32-bit view and, on a 64-bit system, in the
 // 64-bit view. Keys owned by the installer service (Vista and later) are
-// skipped. A finding is the key with its content as detail lines. The view
-// flags of the last pass stay set.
+// skipped. A finding is the key with its content as detail lines. The scan
+// leaves the thread's view as it found it.
 class TfwItemsClassesKeys : public TfwItems {
 public:
     using TfwItems::TfwItems;

@@ -1,4 +1,5 @@
 #include "platform/CryptU.h"
+#include "platform/TextU.h"
 
 #include <windows.h>
 
@@ -100,13 +101,6 @@ bool FromBase64(const std::string &text, std::string &out)
     return true;
 }
 
-std::string UpperAscii(std::string s)
-{
-    for (char &c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
-
 const char CrcEntry[] = "_CRC\t";
 
 } // namespace
@@ -131,7 +125,7 @@ bool TCryptURL::SetParam(const std::string &name, const std::string &value)
     if (name.empty()) return false;
     for (unsigned char c : name)
         if (c < 32) return false;
-    const std::string upper = UpperAscii(name);
+    const std::string upper = AsciiUpper(name);
     for (auto &p : params_) {
         if (p.Name == upper) {
             p.Value = value;

@@ -1,4 +1,5 @@
 #include "platform/DirectoryU.h"
+#include "platform/HandlesU.h"
 
 #include "platform/FileU.h"
 #include "platform/ObjectSecurityU.h"
@@ -11,18 +12,6 @@ bool IsNTFamily()
 {
     return (GetVersion() & 0x80000000u) == 0;
 }
-
-class FindHandle {
-public:
-    explicit FindHandle(HANDLE h) : h_(h) {}
-    ~FindHandle() { if (h_ != INVALID_HANDLE_VALUE) FindClose(h_); }
-    FindHandle(const FindHandle &) = delete;
-    FindHandle &operator=(const FindHandle &) = delete;
-    HANDLE get() const { return h_; }
-    bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
-private:
-    HANDLE h_;
-};
 
 std::string WithBackslash(const std::string &path)
 {
@@ -68,25 +57,23 @@ bool RemoveFolder(const std::string &path, bool withContents, Mode mode);
 // failures; true when all went.
 bool DeleteEntries(const std::string &folder, Mode mode)
 {
-    WIN32_FIND_DATAA fd;
-    FindHandle find(FindFirstFileA((folder + "*").c_str(), &fd));
-    if (!find.valid()) return false;
+    TFindFile find(folder + "*");
+    if (!find.Opened()) return false;
     bool all = true;
-    do {
-        std::string name = fd.cFileName;
-        if (name == "." || name == "..") continue;
-        std::string full = folder + name;
+    for (; find.Ok(); find.Next()) {
+        std::string full = folder + find.Name();
+        DWORD attributes = find.Data().dwFileAttributes;
         bool ok;
-        if (IsFolderLink(fd.dwFileAttributes))
+        if (IsFolderLink(attributes))
             ok = RemoveDirectoryA(full.c_str()) != FALSE;
-        else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        else if (attributes & FILE_ATTRIBUTE_DIRECTORY)
             ok = RemoveFolder(full, true, mode);
         else if (mode == Mode::Schedule)
             ok = DeleteFileOrSchedule(full, true);
         else
             ok = DeleteFileForce(full);
         all = all && ok;
-    } while (FindNextFileA(find.get(), &fd));
+    }
     return all;
 }
 

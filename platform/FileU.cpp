@@ -1,4 +1,5 @@
 #include "platform/FileU.h"
+#include "platform/HandlesU.h"
 
 #include "platform/ObjectSecurityU.h"
 #include "platform/StreamU.h"
@@ -77,11 +78,8 @@ bool FileExists(const std::string &path)
 
 int64_t FileSize(const std::string &path)
 {
-    WIN32_FIND_DATAA fd;
-    HANDLE find = FindFirstFileA(path.c_str(), &fd);
-    if (find == INVALID_HANDLE_VALUE) return -1;
-    FindClose(find);
-    return (int64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
+    TFindFile find(path);
+    return find.Ok() ? find.Size() : -1;
 }
 
 bool DeleteFileForce(const std::string &path)

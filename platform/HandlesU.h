@@ -27,6 +27,13 @@ public:
         Close();
         FHandle = h;
     }
+    // For the out-parameter of a call that opens a handle; closes what was
+    // held.
+    HANDLE *Receive()
+    {
+        Close();
+        return &FHandle;
+    }
     // Gives the handle up without closing it.
     HANDLE Detach()
     {
@@ -55,7 +62,7 @@ public:
     explicit TFindFile(const std::string &pattern)
     {
         FHandle = FindFirstFileA(pattern.c_str(), &FData);
-        FOk = FHandle != INVALID_HANDLE_VALUE;
+        FOpened = FOk = FHandle != INVALID_HANDLE_VALUE;
         SkipDots();
     }
     ~TFindFile()
@@ -66,6 +73,9 @@ public:
     TFindFile &operator=(const TFindFile &) = delete;
 
     bool Ok() const { return FOk; }
+    // The search itself could be made (the folder is readable), even when it
+    // holds nothing but "." and "..".
+    bool Opened() const { return FOpened; }
     void Next()
     {
         FOk = FOk && FindNextFileA(FHandle, &FData) != FALSE;
@@ -88,6 +98,7 @@ private:
     HANDLE FHandle = INVALID_HANDLE_VALUE;
     WIN32_FIND_DATAA FData{};
     bool FOk = false;
+    bool FOpened = false;
 };
 
 // An open registry key. Open and Create add the calling thread's view flag

@@ -1,4 +1,5 @@
 #include "platform/HashU.h"
+#include "platform/TextU.h"
 
 #include <windows.h>
 
@@ -7,13 +8,6 @@
 namespace {
 
 const uint32_t Multiplier = 1427630199u;
-
-std::string Lowered(const std::string &text)
-{
-    std::string s = text;
-    if (!s.empty()) CharLowerBuffA(&s[0], static_cast<DWORD>(s.size()));
-    return s;
-}
 
 template <typename H, const H *Table>
 H Hash(const std::string &text)
@@ -27,12 +21,12 @@ H Hash(const std::string &text)
 
 uint32_t NameHash32(const std::string &text, bool lowerFirst)
 {
-    return Hash<uint32_t, HashTable32>(lowerFirst ? Lowered(text) : text);
+    return Hash<uint32_t, HashTable32>(lowerFirst ? LocaleLower(text) : text);
 }
 
 uint64_t NameHash64(const std::string &text, bool lowerFirst)
 {
-    return Hash<uint64_t, HashTable64>(lowerFirst ? Lowered(text) : text);
+    return Hash<uint64_t, HashTable64>(lowerFirst ? LocaleLower(text) : text);
 }
 
 size_t PosFrom(const std::string &sub, const std::string &text, long start)

@@ -5,20 +5,6 @@
 
 #include <windows.h>
 
-namespace {
-
-} // namespace
-
-bool OpenURL(const std::string &url)
-{
-    try {
-        std::string address = TrimA(url);
-        return !address.empty() && ShellOpen(address);
-    } catch (...) {
-        return false;
-    }
-}
-
 std::string URLFileName(const std::string &url)
 {
     // The query goes first: it may hold slashes of its own

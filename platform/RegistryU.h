@@ -36,6 +36,12 @@ public:
         RegView64 = FOld64;
         RegView32 = FOld32;
     }
+    // The view of an item: its own on a 64-bit system, none chosen on a
+    // 32-bit one (where the flags mean nothing).
+    static TRegViewScope ForItem(bool is64, bool is64BitSystem)
+    {
+        return is64BitSystem ? TRegViewScope(is64, !is64) : TRegViewScope(RegView64, RegView32);
+    }
     TRegViewScope(const TRegViewScope &) = delete;
     TRegViewScope &operator=(const TRegViewScope &) = delete;
 

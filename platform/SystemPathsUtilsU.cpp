@@ -1,4 +1,5 @@
 #include "platform/SystemPathsUtilsU.h"
+#include "platform/TextU.h"
 
 #include "platform/SystemPathsU.h"
 #include "platform/XMLU.h"
@@ -17,21 +18,6 @@ uint32_t MacroHash(const std::string &macro)
         h = (h ^ c) * 16777619u;
     }
     return h;
-}
-
-std::string AsciiUpper(std::string s)
-{
-    for (char &c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
-
-// Folders are matched the way the shell compares paths: upper case of the
-// system code page, not just ASCII.
-std::string LocaleUpper(std::string s)
-{
-    if (!s.empty()) CharUpperBuffA(s.data(), static_cast<DWORD>(s.size()));
-    return s;
 }
 
 using Getter = std::string (*)();

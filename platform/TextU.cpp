@@ -54,3 +54,15 @@ bool StrictUtf8ToWide(const std::string &text, std::wstring &out)
     MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), &out[0], n);
     return true;
 }
+
+std::string LocaleLower(std::string s)
+{
+    if (!s.empty()) CharLowerBuffA(&s[0], DWORD(s.size()));
+    return s;
+}
+
+std::string LocaleUpper(std::string s)
+{
+    if (!s.empty()) CharUpperBuffA(&s[0], DWORD(s.size()));
+    return s;
+}

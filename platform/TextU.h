@@ -9,6 +9,10 @@ std::string TrimA(const std::string &s);
 // character's trail byte never changes.
 std::string AsciiLower(std::string s);
 std::string AsciiUpper(std::string s);
+// The system's case mapping of its code page (CharLowerBuffA and
+// CharUpperBuffA), so that national letters in paths and key names fold too.
+std::string LocaleLower(std::string s);
+std::string LocaleUpper(std::string s);
 
 // ---- conversion between the text kinds ---------------------------------------
 // Narrow text of a code page and UTF-16. Characters the target code page

@@ -14,7 +14,9 @@ import re
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-DEFAULT_TSV = "/work/shared/data/unwanted-addons.tsv"
+# The shared data folder sits beside the checkout.
+DEFAULT_TSV = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "shared", "data",
+                           "unwanted-addons.tsv")
 DEFAULT_XML = os.path.join(HERE, "..", "resources", "definitions.xml")
 
 # Rows that predate the imported lists and carry identifiers the lists lack.

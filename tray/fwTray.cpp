@@ -4,6 +4,7 @@
 #include "config/fwNames.h"
 #include "config/fwSettings.h"
 #include "config/fwTranslate.h"
+#include "online/fwTrack.h"
 #include "platform/EventU.h"
 #include "platform/FileU.h"
 #include "platform/ShellU.h"
@@ -13,38 +14,36 @@ BOOL(WINAPI *TrayBeep)(UINT type) = MessageBeep;
 
 namespace {
 
-const wchar_t WindowClassW[] = L"TovuTray";
-
-// Every count of the tray program: the menu page (empty event) and the menu
-// choices, category "T", never once-only. Counting goes to the shared usage
-// counters, which count only while "TRACK_USER" is on.
+// Every usage count of the tray program passes here: the menu shown (empty
+// event) and the menu choices, category "T", never once-only. No counter
+// store is linked into the tray program yet, so nothing is counted.
 void TrayCount(const std::string &event)
 {
-    (void)event;
+    if (event.empty()) TrackPage("T");
+    else TrackEvent("T", event, false);
 }
-
 
 LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     try {
         if (message == WM_NCCREATE) {
-            auto *create = reinterpret_cast<CREATESTRUCTW *>(lParam);
-            SetWindowLongPtrW(window, GWLP_USERDATA, LONG_PTR(create->lpCreateParams));
+            auto *create = reinterpret_cast<CREATESTRUCTA *>(lParam);
+            SetWindowLongPtrA(window, GWLP_USERDATA, LONG_PTR(create->lpCreateParams));
         }
-        auto *app = reinterpret_cast<TAppClass *>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        auto *app = reinterpret_cast<TAppClass *>(GetWindowLongPtrA(window, GWLP_USERDATA));
         if (app && app->Window == window && app->HandleMessage(message, wParam, lParam)) return 0;
     } catch (...) {
     }
-    return DefWindowProcW(window, message, wParam, lParam);
+    return DefWindowProcA(window, message, wParam, lParam);
 }
 
 bool RegisterTrayClass(HINSTANCE instance)
 {
-    WNDCLASSW wc = {};
+    WNDCLASSA wc = {};
     wc.lpfnWndProc = TrayWindowProc;
     wc.hInstance = instance;
-    wc.lpszClassName = WindowClassW;
-    return RegisterClassW(&wc) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    wc.lpszClassName = TrayWindowClass;
+    return RegisterClassA(&wc) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
 } // namespace
@@ -58,9 +57,9 @@ void StartMainProgram(const std::string &arguments)
 TAppClass::TAppClass()
 {
     LoadTranslations();
-    HINSTANCE instance = GetModuleHandleW(nullptr);
+    HINSTANCE instance = GetModuleHandleA(nullptr);
     if (RegisterTrayClass(instance))
-        Window = CreateWindowExW(0, WindowClassW, WindowClassW, 0, 0, 0, 0, 0, nullptr, nullptr, instance, this);
+        Window = CreateWindowExA(0, TrayWindowClass, TrayWindowClass, 0, 0, 0, 0, 0, nullptr, nullptr, instance, this);
     BuildMenu();
     NotifyMessage = RegisterWindowMessageA(MsgNotifyTray);
     RefreshMessage = RegisterWindowMessageA(MsgRefreshTray);
@@ -105,7 +104,9 @@ bool TAppClass::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
             TrayCount("");
             const UINT choice = UINT(TrackPopupMenu(Menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, at.x,
                                                     at.y, 0, Window, nullptr));
-            PostMessageW(Window, WM_NULL, 0, 0);
+            // A menu opened for a background window may not open again
+            // unless a message follows it.
+            PostMessageA(Window, WM_NULL, 0, 0);
             if (choice) MenuCommand(choice);
             return true;
         }
@@ -208,7 +209,7 @@ void TAppClass::Run()
 int TrayMain()
 {
     try {
-        if (FindWindowW(WindowClassW, nullptr)) {
+        if (FindWindowA(TrayWindowClass, nullptr)) {
             TrayBeep(0);
             return 0;
         }

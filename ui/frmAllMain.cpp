@@ -4,6 +4,7 @@
 #include "config/fwNames.h"
 #include "config/fwSettings.h"
 #include "config/fwTranslate.h"
+#include "platform/SystemLibraryU.h"
 #include "platform/ThreadU.h"
 #include "ui/fwControls.h"
 #include "ui/fwImages.h"
@@ -38,7 +39,7 @@ struct TDwm {
     HRESULT(WINAPI *ExtendFrame)(HWND, const MARGINS *) = nullptr;
     TDwm()
     {
-        if (HMODULE m = LoadLibraryW(L"dwmapi.dll")) {
+        if (HMODULE m = LoadSystemLibrary("dwmapi.dll")) {
             IsCompositionEnabled = reinterpret_cast<decltype(IsCompositionEnabled)>(GetProcAddress(m, "DwmIsCompositionEnabled"));
             ExtendFrame = reinterpret_cast<decltype(ExtendFrame)>(GetProcAddress(m, "DwmExtendFrameIntoClientArea"));
         }

@@ -557,18 +557,3 @@ TEST(Program, CarriesItsResources)
                                reinterpret_cast<void **>(&name), &length));
     EXPECT_STREQ(name, "Tovu.exe");
 }
-
-TEST_F(Installed, InstallStartsTheTrayProgramAndStopEndsIt)
-{
-    // The real tray program this time: it runs until told to stop.
-    ASSERT_TRUE(CopyFileA((OwnFolder() + "..\\TovuTray.exe").c_str(), Tray.c_str(), FALSE));
-    EXPECT_EQ(Run("/INSTALL"), 0u);
-    ASSERT_TRUE(WaitUntil([&] { return FindWindowA(TrayWindowClass, nullptr) != nullptr; }))
-        << "no tray window after the install";
-    const long tray = FindProcessInSession(TrayExeName);
-    ASSERT_NE(tray, -1);
-    EXPECT_EQ(ProcessImagePath(static_cast<DWORD>(tray)), Tray);
-    EXPECT_EQ(Run("/STOP"), 0u);
-    EXPECT_TRUE(WaitUntil([&] { return FindWindowA(TrayWindowClass, nullptr) == nullptr; }, 10000));
-    EXPECT_TRUE(ProcessesNamed(TrayExeName).empty());
-}

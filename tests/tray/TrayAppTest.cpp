@@ -236,6 +236,48 @@ TEST_F(TrayApp, LoopEndsOnlyThroughTerminatedAndAlwaysTakesTheIconAway)
     }
 }
 
+struct TBoxSearch {
+    HWND owner, box;
+};
+
+BOOL CALLBACK FindOwnedBox(HWND window, LPARAM param)
+{
+    auto *search = reinterpret_cast<TBoxSearch *>(param);
+    char cls[16] = {};
+    GetClassNameA(window, cls, sizeof cls);
+    if (lstrcmpA(cls, "#32770") == 0 && GetWindow(window, GW_OWNER) == search->owner && IsWindowVisible(window)) {
+        search->box = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+TEST_F(TrayApp, ExitQuestionDefaultsToNoAndYesTakesTheIconAwayAtOnce)
+{
+    TAppClass app;
+    app.TrayIcon->Show();
+    for (int answer : {IDNO, IDYES}) {
+        SCOPED_TRACE(answer);
+        LONG noStyle = 0;
+        std::thread user([&] {
+            TBoxSearch search{app.Window, nullptr};
+            for (int i = 0; i < 500 && !search.box; ++i) {
+                EnumThreadWindows(GetWindowThreadProcessId(app.Window, nullptr), FindOwnedBox, LPARAM(&search));
+                if (!search.box) Sleep(20);
+            }
+            if (!search.box) return;
+            noStyle = GetWindowLongA(GetDlgItem(search.box, IDNO), GWL_STYLE);
+            SendMessageA(GetDlgItem(search.box, answer), BM_CLICK, 0, 0);
+        });
+        app.MenuCommand(TrayCmdExit);
+        user.join();
+        EXPECT_EQ(noStyle & BS_TYPEMASK, BS_DEFPUSHBUTTON);
+        EXPECT_EQ(app.Terminated, answer == IDYES);
+        EXPECT_EQ(app.TrayIcon->Added(), answer == IDNO);
+        EXPECT_EQ(ShellCalls.back().Message, DWORD(answer == IDYES ? NIM_DELETE : NIM_ADD));
+    }
+}
+
 TEST_F(TrayApp, SecondCopyOnlyBeeps)
 {
     TrayBeep = RecordBeep;

@@ -123,10 +123,20 @@ HWND VisibleWindow(const char *cls, DWORD pid)
 }
 
 // What the display shows once window has painted itself, as
-// BUILD/screenshots/NAME.png. Wine starts the host's script without waiting
+// BUILD/screenshots/NAME.RUN.png. Wine starts the host's script without waiting
 // for it, so the picture is waited for rather than the process.
-void Screenshot(HWND window, const std::string &name)
+// Runs in both prefixes and under two code pages would otherwise overwrite
+// each other's pictures.
+std::string RunName()
 {
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    return std::string(wow64 ? "win64" : "win32") + (GetACP() == 932 ? ".ja" : "");
+}
+
+void Screenshot(HWND window, const std::string &shot)
+{
+    const std::string name = shot + "." + RunName();
     DWORD_PTR result = 0;
     SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
     Sleep(500);
