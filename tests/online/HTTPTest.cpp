@@ -30,7 +30,8 @@ template <typename F> TCost Measure(F &&f)
     TCost c;
     c.Ms = GetTickCount() - start;
     GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof(after));
-    c.PeakGrowthMiB = double(after.PeakWorkingSetSize - before.PeakWorkingSetSize) / (1024.0 * 1024.0);
+    // Wine may report a peak below an earlier one: no growth, not a wrap-around.
+    c.PeakGrowthMiB = (double(after.PeakWorkingSetSize) - double(before.PeakWorkingSetSize)) / (1024.0 * 1024.0);
     return c;
 }
 
