@@ -25,7 +25,7 @@ settle() { WINEPREFIX=$prefix timeout 60 wineserver -k 2>/dev/null || true; slee
 running() {
   local pid
   for pid in $(pgrep -f "$1" || true); do
-    tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$prefix" && return 0
+    { tr "\0" "\n" < "/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$prefix" && return 0
   done
   return 1
 }
@@ -41,10 +41,10 @@ folder=$prefix/drive_c/$pfiles/Tovu
 arp='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tovu'
 data=$prefix/drive_c/ProgramData/Tovu
 
-# The prefix as it is before anything is installed; a first run lets Wine
-# finish what it does on any first start.
-win reg query 'HKLM\Software' >/dev/null 2>&1 || true
-settle
+# The prefix as it is before anything is installed, after a restart as the
+# end of the test has one.
+restart() { win wineboot -r >/dev/null 2>&1 || true; settle; }
+restart
 python3 "$here/snapshot.py" "$prefix" "$work/before.txt"
 
 win "$build/TovuSetup-$version.exe" /S || fail "the silent install exits $?"
@@ -86,14 +86,19 @@ running TovuTray.exe || fail "the tray program is not running after the upgrade"
 
 # The registered quiet uninstall, as the system's list of programs runs it.
 # The uninstaller hands over to a copy of itself and ends at once: wait for
-# the copy.
-win cmd /c "$quiet" || fail "the quiet uninstall exits $?"
+# the copy. The command runs from a batch file so that it is taken as the text
+# it is, quotes and all.
+printf '%s\r\n' "@$quiet" > "$work/uninstall.cmd"
+win cmd /c "T:\\setup-e2e-$arch\\uninstall.cmd" || fail "the quiet uninstall exits $?"
 for _ in $(seq 1 90); do
   [ ! -e "$folder" ] && ! running 'Un_.\.exe|Au_\.exe' && break
   sleep 1
 done
 running TovuTray.exe && fail "the tray program still runs after the uninstall"
+# The uninstaller's copy of itself in the temporary folder is removed at the
+# next restart, as on Windows: what remains to compare is what stays for good.
 settle
+restart
 python3 "$here/snapshot.py" "$prefix" "$work/after.txt"
 python3 "$here/snapshot.py" --diff "$work/before.txt" "$work/after.txt" || fail "the uninstall left the prefix changed"
 echo "install, upgrade to $higher and uninstall in the $arch-bit prefix: OK"

@@ -18,6 +18,10 @@ NOISE = [
     re.compile(r"^reg:machine\\System\\CurrentControlSet\\Control\\Session Manager\\Environment"),
     re.compile(r"^reg:(user|machine)\\Volatile"),
     re.compile(r"^reg:machine\\(Hardware|HARDWARE)\\"),
+    # The host's fonts, registered when a program first draws text, and the
+    # display devices, recorded when a program first opens a window.
+    re.compile(r"^reg:machine\\Software\\Microsoft\\Windows( NT)?\\CurrentVersion\\Fonts\\"),
+    re.compile(r"^reg:machine\\System\\CurrentControlSet\\Control\\Class\\"),
 ]
 
 
