@@ -4,6 +4,7 @@
 #include "config/fwNames.h"
 #include "config/fwSettings.h"
 #include "config/fwTranslate.h"
+#include "online/fwTrack.h"
 #include "platform/DayNumberU.h"
 #include "platform/DirectoryU.h"
 #include "platform/MutexU.h"
@@ -38,23 +39,17 @@ bool SameText(const std::string &a, const char *b)
 }
 
 // The install and uninstall reports go to the service on a thread of their
-// own; the role gives them at most 15000 ms. Until the report thread exists
-// nothing is started and the report counts as finished at once.
-using TReportDone = std::function<bool()>;
-
-TReportDone StartReport(const std::string &action)
+// own; the role gives them at most 15000 ms and ends regardless.
+TInstallHitThread *StartReport(const std::string &action)
 {
-    const std::string address = ReportAddress(action);
-    (void)address;
-    return [] { return true; };
+    return new TInstallHitThread(ReportAddress(action), false);
 }
 
-void WaitForReport(const TReportDone &done)
+void WaitForReport(TInstallHitThread *report)
 {
-    for (DWORD waited = 0; waited < 15000; waited += 100) {
-        if (done()) return;
-        Sleep(100);
-    }
+    // One that is still talking to a silent server is left to the end of the
+    // process: freeing it would wait for it.
+    if (WaitForDone(report, 15000)) delete report;
 }
 
 // Only administrators and SYSTEM may write the places that the elevated main
@@ -82,7 +77,7 @@ void InstallRole()
         if (WriteSettingText(HKEY_LOCAL_MACHINE, "UID", settings.UID)) SetSettings(settings);
     }
     SettleLanguage();
-    TReportDone report = StartReport("INTOVU");
+    TInstallHitThread *report = StartReport("INTOVU");
     SaveSettings();
     const double now = DayNumberNow();
     WriteSettingDate(HKEY_LOCAL_MACHINE, "INSTALL", now);
@@ -108,7 +103,7 @@ void InstallRole()
 
 void UninstallRole()
 {
-    TReportDone report = StartReport("UNTOVU");
+    TInstallHitThread *report = StartReport("UNTOVU");
     Sleep(500);
     StopRunningInstances();
     RestorePostponedStartup();

@@ -782,10 +782,14 @@ void TFormUpdate::ShowProgress()
         if (Rate != 0) {
             std::wstring text = Translate("UpdateProgress", L"%s (%s of %s downloaded)");
             const std::wstring parts[] = {UpdateTimeText(SecondsLeft), Wide(SizeText(received)), Wide(SizeText(total))};
+            // Each marker is looked for after the last filled one: a filled
+            // part may itself hold "%s".
+            size_t from = 0;
             for (const std::wstring &part : parts) {
-                size_t at = text.find(L"%s");
+                size_t at = text.find(L"%s", from);
                 if (at == std::wstring::npos) break;
                 text.replace(at, 2, part);
+                from = at + part.size();
             }
             SetText(IdTime, text);
         } else {

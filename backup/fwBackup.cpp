@@ -2,6 +2,7 @@
 #include "platform/HandlesU.h"
 
 #include "config/fwCommon.h"
+#include "config/fwTrust.h"
 
 #include "platform/DayNumberU.h"
 #include "platform/TextU.h"
@@ -12,6 +13,7 @@
 #include "platform/RegistryWideU.h"
 #include "platform/StreamU.h"
 #include "platform/SystemPathsU.h"
+#include "platform/XMLLinesU.h"
 #include "platform/XMLU.h"
 
 #include <oleauto.h>
@@ -503,6 +505,42 @@ void BeginBackup(int kind, const std::wstring &caption)
 
 bool IsBackupActive() { return Recording != nullptr; }
 
+bool BackupFile(const std::string &path)
+{
+    if (!Recording) return false;
+    try {
+        std::string folder = BackupDocumentsFolder();
+        if (folder.empty() || !FileExists(path)) return false;
+        const std::string files = folder + "Files\\";
+        const bool made = !DirectoryExists(folder);
+        if (!ForceDirectories(files, false, true)) return false;
+        if (made) ProtectMachineFile(folder);
+        size_t slash = path.find_last_of("\\/");
+        const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+        // Unique for the life of the folder: documents of one second share
+        // no copy, and a copy is never overwritten.
+        SYSTEMTIME st;
+        GetLocalTime(&st);
+        char stamp[40];
+        std::snprintf(stamp, sizeof stamp, "%04u%02u%02u_%02u%02u%02u_", st.wYear, st.wMonth, st.wDay, st.wHour,
+                      st.wMinute, st.wSecond);
+        std::string copy;
+        for (int n = 1; n < 10000; ++n) {
+            std::string candidate = std::string(stamp) + std::to_string(n) + "_" + base;
+            if (!FileExists(files + candidate)) {
+                copy = candidate;
+                break;
+            }
+        }
+        if (copy.empty() || !CopyFileA(path.c_str(), (files + copy).c_str(), TRUE)) return false;
+        ProtectMachineFile(files + copy);
+        Recording->Lines.push_back("    <file" + Attr("path", HexEscape(path)) + Attr("copy", HexEscape(copy)) + " />");
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 void BackupValue(HKEY root, const std::string &key, const std::string &name, bool toCleanReport, bool is64)
 {
     if (Recording) {
@@ -552,9 +590,12 @@ bool EndBackup(std::string &written)
 
             ok = false;
             std::string folder = BackupDocumentsFolder();
-            if (!folder.empty() && ForceDirectories(folder, true, true)) {
+            bool made = !folder.empty() && !DirectoryExists(folder);
+            if (!folder.empty() && ForceDirectories(folder, false, true)) {
+                if (made) ProtectMachineFile(folder);
                 std::string name = FreeDocumentName(folder, Recording->Kind, st);
                 TFileWriter file;
+                file.EveryoneAccess = false;
                 if (file.Open(name)) {
                     bool written_ok = file.WriteText(text);
                     // A document cut short by a full disk would restore only
@@ -562,6 +603,7 @@ bool EndBackup(std::string &written)
                     written_ok = written_ok && file.Flush();
                     file.Close();
                     if (written_ok) {
+                        ProtectMachineFile(name);
                         written = name;
                         ok = true;
                     } else {
@@ -612,6 +654,9 @@ void TfwBackups::Load()
         if (folder.empty() || !DirectoryExists(folder)) return;
         for (TFindFile f(folder + "*.xml"); f.Ok(); f.Next()) {
             if (f.IsFolder()) continue;
+            // A document a standard user could have placed would have the
+            // elevated program write whatever it says into the registry.
+            if (!TrustedMachineFile(folder + f.Name())) continue;
             auto backup = std::make_unique<TfwBackup>(folder + f.Name());
             if (backup->Kind == bkFix) FixBackups.push_back(std::move(backup));
             else if (backup->Kind == bkBoost) BoostBackups.push_back(std::move(backup));
@@ -661,17 +706,27 @@ int Restore(TfwBackup &backup)
     int applied = 0;
     TRegViewScope keep(RegView64, RegView32);
     try {
-        if (!FileExists(backup.FileName)) return 0;
-        TXML xml;
-        if (!xml.LoadFromFile(backup.FileName)) return 0;
-        TXMLTag *root = xml.Root()->FindFirst("backup");
-        if (!root) return 0;
-        for (TXMLTag *child : root->Children) {
-            if (child->Name != "reg") continue;
+        if (!FileExists(backup.FileName) || !TrustedMachineFile(backup.FileName)) return 0;
+        std::string text;
+        if (!ReadFileToString(backup.FileName, text)) return 0;
+        ReadEntryLines(text, "backup", "reg", nullptr, [&](TXMLTag *child) {
             TfwRegEntry entry;
             ReadRegEntry(child, entry);
             if (entry.ScanMode == smBackup && entry.FixMode != fmNone) backup.Items.push_back(entry);
-        }
+        });
+        const std::string files = backup.FileName.substr(0, backup.FileName.find_last_of('\\') + 1) + "Files\\";
+        ReadEntryLines(text, "backup", "file", nullptr, [&](TXMLTag *child) {
+            try {
+                const std::string target = HexUnescape(child->GetAttr("path"));
+                const std::string copy = HexUnescape(child->GetAttr("copy"));
+                // The copy is a plain name inside the folder, never a path.
+                if (target.empty() || copy.empty() || copy.find_first_of("\\/:") != std::string::npos) return;
+                const std::string source = files + copy;
+                if (!FileExists(source) || !TrustedMachineFile(source) || FileExists(target)) return;
+                if (CopyFileA(source.c_str(), target.c_str(), TRUE)) ++applied;
+            } catch (...) {
+            }
+        });
         for (const TfwRegEntry &entry : backup.Items) {
             try {
                 if (FixRegEntry(entry)) ++applied;

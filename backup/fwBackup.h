@@ -104,6 +104,11 @@ void BackupValue(HKEY root, const std::string &key, const std::string &name, boo
 // values of every type and length, names in any script, and keys without
 // values.
 void BackupKey(HKEY root, const std::string &key, bool is64, bool toCleanReport);
+// Copies a file a fix is about to delete (a startup shortcut) into the
+// backups folder's "Files\" and records where it came from, as an element
+// <file path="..." copy="..." /> that older readers pass over. False when no
+// recording is open or the copy could not be made: the file must stay then.
+bool BackupFile(const std::string &path);
 // Writes the document when anything was recorded, closes the recording in
 // every case and then asks the list of cleaned entries to save itself.
 // Returns the document's path, empty when none was written.
@@ -151,5 +156,9 @@ public:
 
 // Puts every recorded entry of the document back (writes the recorded values,
 // deletes what did not exist), in document order, going on past failures. The
-// document is not changed. Returns the number of entries applied.
+// document is not changed. A recorded file comes back to where it was unless
+// a file of that name is there again. Returns the number of entries and files
+// applied. An elevated
+// process neither lists nor restores a document that Administrators or SYSTEM
+// do not own; the documents it writes only they may change.
 int Restore(TfwBackup &backup);

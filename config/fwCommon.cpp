@@ -1,4 +1,5 @@
 #include "config/fwCommon.h"
+#include "platform/HandlesU.h"
 
 #include "config/fwNames.h"
 #include "platform/EventU.h"
@@ -220,8 +221,7 @@ bool CompleteUpdateOnExitIn(const std::string &programFolder)
     if (!CreateProcessA(fresh.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, programFolder.c_str(),
                         &startup, &process))
         return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    TOwnedHandle thread(process.hThread), started(process.hProcess);
     return true;
 }
 

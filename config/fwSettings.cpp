@@ -3,6 +3,7 @@
 
 #include "platform/DayNumberU.h"
 #include "platform/FileResourceU.h"
+#include "platform/ProcessU.h"
 #include "platform/RegistryU.h"
 #include "platform/ShellU.h"
 #include "config/fwTranslate.h"
@@ -247,11 +248,25 @@ bool WriteSettingText(HKEY root, const std::string &name, const std::string &val
     }
 }
 
+namespace {
+
+// The addresses of the service the programs report to, take add-on ratings
+// and updates from. What an elevated process sends there, or installs from
+// there, must not be steered by a value any user may write.
+bool IsServiceAddress(const std::string &name)
+{
+    const std::string n = UpperAZ(name);
+    return n == "LI_URL" || n == "ADDON_URL" || n == "UPDATE_URL";
+}
+
+} // namespace
+
 std::string ConfigValue(const std::string &name, const std::string &def)
 {
     try {
         std::string value;
-        if (ReadSettingText(HKEY_CURRENT_USER, name, value)) return value;
+        const bool userMayOverride = !IsServiceAddress(name) || !IsElevated();
+        if (userMayOverride && ReadSettingText(HKEY_CURRENT_USER, name, value)) return value;
         if (ReadSettingText(HKEY_LOCAL_MACHINE, name, value)) return value;
         if (!name.empty() && ResourceValue(name, value)) return value;
     } catch (...) {

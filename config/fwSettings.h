@@ -54,7 +54,8 @@ bool SaveSettings();
 
 // HKCU override, HKLM override, the "CONFIG" resource, def: first hit wins. A
 // registry value that exists but is empty, or a resource line with nothing
-// after "=", is a hit.
+// after "=", is a hit. An elevated process takes the service addresses
+// (LI_URL, ADDON_URL, UPDATE_URL) without the HKCU override.
 std::string ConfigValue(const std::string &name, const std::string &def);
 // The "CONFIG" resource alone, without the registry overrides; false (value
 // empty) when the resource has no such line.

@@ -1,4 +1,6 @@
 #include "config/fwTranslate.h"
+#include "config/fwTrust.h"
+#include "platform/HandlesU.h"
 
 #include "platform/DirectoryU.h"
 #include "platform/FileResourceU.h"
@@ -92,7 +94,10 @@ void LoadLocked()
         std::vector<std::string> lines;
         bool fresh = false;
         std::string stored;
-        if (!RegReadStr(HKEY_LOCAL_MACHINE, VersionKey, "LngVer", stored) || stored != version) {
+        // A table someone else placed is replaced like an outdated one: its
+        // texts reach every window of the elevated program.
+        const bool distrusted = FileExists(file) && !TrustedMachineFile(file);
+        if (distrusted || !RegReadStr(HKEY_LOCAL_MACHINE, VersionKey, "LngVer", stored) || stored != version) {
             if (LoadTextResourceFrom(source, "TRANSLATE", lines)) {
                 if (FileExists(file)) DeleteFileForce(file);
                 Table.reset();
@@ -100,20 +105,26 @@ void LoadLocked()
             }
         }
         if (Table) return;
+        const bool made = !DirectoryExists(folder);
         if (!FileExists(file) && (fresh || LoadTextResourceFrom(source, "TRANSLATE", lines)) &&
-            ForceDirectories(folder, true, true)) {
+            ForceDirectories(folder, false, true)) {
+            if (made) ProtectMachineFile(folder);
             std::string text;
             for (const auto &l : lines) text += l + "\r\n";
-            HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (h != INVALID_HANDLE_VALUE) {
+            TOwnedHandle h(
+                CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (h.Ok()) {
                 DWORD n = 0;
-                bool ok = WriteFile(h, text.data(), DWORD(text.size()), &n, nullptr) && n == text.size();
-                CloseHandle(h);
+                bool ok = WriteFile(h.Get(), text.data(), DWORD(text.size()), &n, nullptr) && n == text.size();
+                ok = h.Close() && ok;
                 // The version is recorded only after the file, so a failed
                 // write is tried again at the next start.
                 if (ok) RegWriteStr(HKEY_LOCAL_MACHINE, VersionKey, "LngVer", version);
+                ProtectMachineFile(file);
             }
         }
+        // Not replaceable: the built-in English texts serve.
+        if (FileExists(file) && !TrustedMachineFile(file)) return;
         Table = std::make_unique<TIniFileW>(file);
     } catch (...) {
     }

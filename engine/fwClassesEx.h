@@ -218,9 +218,15 @@ public:
     // the lower-cased short path of the program they start.
     std::multimap<std::string, std::unique_ptr<TfwFoundStartup>> Running;
 
+    // Why the last fix postponed nothing although programs were selected;
+    // empty otherwise. The run's status shows it as the group caption.
+    std::wstring Refusal;
+
     // List holds one TfwStartupItem per definition, in document order.
     void LoadFromXML(TXMLTag *tag) override;
     void Scan() override;
+    // Refuses (see Refusal) while the tray program's autostart value is
+    // missing: nothing else starts the postponed programs.
     void Fix() override;
 
 private:

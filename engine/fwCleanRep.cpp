@@ -1,6 +1,9 @@
 #include "engine/fwCleanRep.h"
 #include "platform/TextU.h"
 
+#include "config/fwTrust.h"
+#include "platform/XMLLinesU.h"
+
 #include "backup/fwBackup.h"
 #include "engine/fwClassesEx.h"
 #include "platform/DayNumberU.h"
@@ -59,26 +62,34 @@ void TfwCleanRep::Load()
 {
     try {
         if (FileName.empty() || !FileExists(FileName)) return;
-        TXML xml;
-        if (!xml.LoadFromFile(FileName)) return;
-        TXMLTag *list = xml.Root()->FindFirst("cleanrep");
-        if (!list) return;
+        // Hiding findings is steering the scan: only a list no standard user
+        // could have written counts.
+        if (!TrustedMachineFile(FileName)) return;
+        std::string text;
+        if (!ReadFileToString(FileName, text)) return;
         TfwCleanRep fresh(FileName);
-        bool dropped = false;
+        bool dropped = false, found = false;
+        size_t children = 0, read = 0;
         const double oldest = DayNumberNow() - KeepDays;
-        for (TXMLTag *child : list->Children) {
-            if (child->Name != "reg") {
-                dropped = true;
-                continue;
-            }
-            auto entry = std::make_unique<TfwRegItem>(nullptr);
-            entry->LoadFromXML(child);  // its answer is about list groups; entries have no fix mode
-            if (entry->Date < oldest) {
-                dropped = true;
-                continue;
-            }
-            fresh.ListOf(entry->Root).push_back(std::move(entry));
-        }
+        ReadEntryLines(
+            text, "cleanrep", "reg",
+            [&](TXMLTag *list) {
+                found = list != nullptr;
+                if (list) children = list->Children.size();
+            },
+            [&](TXMLTag *child) {
+                ++read;
+                auto entry = std::make_unique<TfwRegItem>(nullptr);
+                entry->LoadFromXML(child);  // its answer is about list groups; entries have no fix mode
+                if (entry->Date < oldest) {
+                    dropped = true;
+                    return;
+                }
+                fresh.ListOf(entry->Root).push_back(std::move(entry));
+            });
+        if (!found) return;
+        // Anything else in the list, or a line that no longer reads, goes.
+        if (read != children) dropped = true;
         MachineEntries = std::move(fresh.MachineEntries);
         ClassesEntries = std::move(fresh.ClassesEntries);
         OtherEntries = std::move(fresh.OtherEntries);
@@ -99,8 +110,12 @@ bool TfwCleanRep::Save() const
         text += "</cleanrep>\r\n";
         DeleteFileForce(FileName);
         TFileWriter file;
+        file.EveryoneAccess = false;
         if (!file.Open(FileName)) return false;
-        return file.WriteText(text);
+        bool ok = file.WriteText(text) && file.Flush();
+        file.Close();
+        ProtectMachineFile(FileName);
+        return ok;
     } catch (...) {
         return false;
     }

@@ -219,12 +219,29 @@ bool FindFileInPath(std::string &path, bool noFolderWalk)
     }
 }
 
+// A path on a network share, a removable or optical drive, or a drive letter
+// that is not mapped now: whether the file is there says nothing about the
+// entry (a program on an unplugged USB stick is not broken), so it is not
+// checked and counts as found.
+bool NotCheckable(const std::string &path)
+{
+    if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\')
+        return !(path.size() >= 4 && (path[2] == '?' || path[2] == '.') && path[3] == '\\');
+    if (path.size() < 2 || path[1] != ':') return false;
+    const char letter = (path[0] >= 'a' && path[0] <= 'z') ? char(path[0] - 'a' + 'A') : path[0];
+    if (letter < 'A' || letter > 'Z') return false;
+    for (const std::string &root : FixedDriveRoots())
+        if (root[0] == letter) return false;
+    return true;
+}
+
 bool ResolveFileRef(const std::string &text, int mode, std::string &path)
 {
     try {
         const bool is64 = Is64BitOS();
         if (mode == vmBoth || mode == vm32 || !is64) {
             path = CleanPath(ExpandPath(text));
+            if (NotCheckable(path)) return true;
             if (is64) {
                 // The 32-bit macros with the native folders: a file only in the
                 // real system32 still counts for a 32-bit reference.
@@ -239,6 +256,7 @@ bool ResolveFileRef(const std::string &text, int mode, std::string &path)
             TRedirection redirection;
             redirection.Off();
             path = CleanPath(ExpandPath64(text));
+            if (NotCheckable(path)) return true;
             if (FindFileInPath(path, false)) return true;
             redirection.On();
             if (FindFileInPath(path, false)) return true;

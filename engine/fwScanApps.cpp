@@ -5,6 +5,7 @@
 #include "engine/fwExceptions.h"
 #include "engine/fwLogs.h"
 #include "engine/fwTools.h"
+#include "backup/fwBackup.h"
 #include "platform/FileU.h"
 #include "platform/RegistryU.h"
 #include "platform/ShortcutU.h"
@@ -22,6 +23,32 @@ const char RunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char MuiCacheVista[] = "Local Settings\\Software\\Microsoft\\Windows\\Shell\\MuiCache";
 const char MuiCacheXP[] = "Software\\Microsoft\\Windows\\ShellNoRoam\\MUICache";
 const char MuiCacheW7Base[] = "Local Settings\\MuiCache";
+
+// A broken startup shortcut: the fix deletes it only once a copy of it is in
+// the backups folder, so that the rescue center can put it back.
+class TfwStartupShortcutItem : public TfwFileItem {
+public:
+    using TfwFileItem::TfwFileItem;
+    void Backup() override
+    {
+        if (!Found || !Selected) return;
+        try {
+            BackedUp = BackupFile(Path);
+        } catch (...) {
+        }
+    }
+    void Fix() override
+    {
+        if (!BackedUp) {
+            Trace("Shortcut kept, no copy of it could be made: " + Path, tcFix, tlDetail);
+            return;
+        }
+        TfwFileItem::Fix();
+    }
+
+private:
+    bool BackedUp = false;
+};
 
 bool CommandResolves(const std::string &text, int mode)
 {
@@ -318,7 +345,7 @@ void TfwItemsInvalidStartup::ScanShortcuts()
         const std::string target = ShortcutTarget(f.Path, false);
         Trace(f.Path + " -> " + target, tcScan, tlDetail);
         if (target.empty() || CommandResolves(target, vmBoth)) continue;
-        auto *item = new TfwFileItem(this);
+        auto *item = new TfwStartupShortcutItem(this);
         item->Found = item->Selected = true;
         item->Path = f.Path;
         item->FixMode = ffClean;

@@ -8,7 +8,9 @@
 #include "platform/ShortcutU.h"
 #include "platform/SystemPathsU.h"
 #include "platform/SystemPathsUtilsU.h"
+#include "config/fwNames.h"
 #include "config/fwSettings.h"
+#include "config/fwTranslate.h"
 
 #include <windows.h>
 
@@ -288,10 +290,36 @@ void TfwItemsDelayStartup::Scan()
     }
 }
 
+namespace {
+
+// The tray program starts the postponed programs at logon; it is started by
+// the autostart value that installing it writes (machine-wide, 32-bit view).
+bool PostponedProgramsRunnerInstalled()
+{
+    TRegViewScope view(false, true);
+    std::string key = AutostartKey;
+    while (!key.empty() && key.back() == '\\') key.pop_back();
+    return RegValueExists(HKEY_LOCAL_MACHINE, key, AutostartValue);
+}
+
+} // namespace
+
 void TfwItemsDelayStartup::Fix()
 {
     Step = 0;
     Steps = int(List.size());
+    Refusal.clear();
+    bool wanted = false;
+    for (TfwItem *it : List) wanted |= it->Found && it->Selected;
+    if (wanted && !PostponedProgramsRunnerInstalled()) {
+        Refusal = Translate("DelayStartupNoRunner",
+                            L"Startup programs were not postponed: the %BRAND% tray program, which starts them "
+                            L"after logon, is not installed.");
+        TraceFix("Not postponing: the tray program's autostart value is missing");
+        Main->Status.GroupCaption = Refusal;
+        Main->ReportProgress(true);
+        return;
+    }
     std::unique_ptr<TfwAllRunItems> lists[2];  // machine-wide, user
     for (TfwItem *it : List) {
         // A stop keeps every Run value where it is: nothing is saved.

@@ -22,8 +22,9 @@ std::string FormatOneDecimal(double value, char separator = 0);
 // host counts when the library it names is found). Mode: 0 both views, 1 the
 // 32-bit view, 2 the 64-bit view (every mode is 1 on a 32-bit system). On true, path holds the resolved
 // path in lower case (after a search-path hit: the cleaned text); on false it
-// holds whatever the last probe left. Nothing raises; redirection is always
-// restored.
+// holds whatever the last probe left. A path on a network share, on a drive
+// that is not fixed or on a letter that is not mapped cannot be checked and
+// counts as found. Nothing raises; redirection is always restored.
 enum TfwViewMode { vmBoth = 0, vm32 = 1, vm64 = 2 };
 
 bool ResolveCommandTarget(const std::string &text, int mode, std::string &path);

@@ -27,6 +27,13 @@ public:
         Close();
         FHandle = h;
     }
+    // For the out-parameter of a call that opens a handle; closes what was
+    // held.
+    HANDLE *Receive()
+    {
+        Close();
+        return &FHandle;
+    }
     // Gives the handle up without closing it.
     HANDLE Detach()
     {

@@ -1,4 +1,5 @@
 #include "platform/ObjectSecurityU.h"
+#include "platform/HandlesU.h"
 
 #include "platform/RegistryU.h"
 #include "platform/SystemPathsU.h"
@@ -68,13 +69,13 @@ bool IsOwnAdministratorAccount(PSID owner)
     if (OSVersionClass() > OSClassServer2003) return false;
     static BYTE storage[SECURITY_MAX_SID_SIZE];
     static const bool admin = [] {
-        HANDLE token = nullptr;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+        TOwnedHandle token;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return false;
         BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
         DWORD size = 0;
-        bool ok = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+        bool ok = GetTokenInformation(token.Get(), TokenUser, buffer, sizeof buffer, &size) &&
                   CopySid(sizeof storage, storage, reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid);
-        CloseHandle(token);
+        token.Close();
         BOOL member = FALSE;
         return ok && CheckTokenMembership(nullptr, AdministratorsSid(), &member) && member;
     }();

@@ -3,6 +3,7 @@
 #define PSAPI_VERSION 1
 
 #include "platform/ProcessU.h"
+#include "platform/HandlesU.h"
 
 #include "platform/SystemPathsU.h"
 
@@ -12,21 +13,6 @@
 #include <vector>
 
 namespace {
-
-class TOwnedHandle {
-public:
-    TOwnedHandle() = default;
-    explicit TOwnedHandle(HANDLE h) : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
-    ~TOwnedHandle() { if (h_) CloseHandle(h_); }
-    TOwnedHandle(const TOwnedHandle &) = delete;
-    TOwnedHandle &operator=(const TOwnedHandle &) = delete;
-    HANDLE Get() const { return h_; }
-    HANDLE *Receive() { return &h_; }
-    explicit operator bool() const { return h_ != nullptr; }
-
-private:
-    HANDLE h_ = nullptr;
-};
 
 // Functions that older systems lack, looked up once.
 struct TProcessApi {
@@ -246,7 +232,6 @@ bool RunAsDesktopUser(const std::wstring &application, const std::wstring &comma
         created = CreateProcessW(app, cmdArg, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
     }
     if (!created) return false;
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
+    TOwnedHandle thread(info.hThread), started(info.hProcess);
     return true;
 }

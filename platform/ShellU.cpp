@@ -1,4 +1,5 @@
 #include "platform/ShellU.h"
+#include "platform/HandlesU.h"
 
 #include <exdisp.h>
 #include <shellapi.h>
@@ -18,17 +19,6 @@ bool Execute(const char *verb, const std::string &file, const std::string &param
     return reinterpret_cast<INT_PTR>(r) > 32;
 }
 
-template <typename T> struct ComPtr {
-    T *p = nullptr;
-    ComPtr() = default;
-    ~ComPtr() { if (p) p->Release(); }
-    ComPtr(const ComPtr &) = delete;
-    ComPtr &operator=(const ComPtr &) = delete;
-    T **operator&() { return &p; }
-    T *operator->() const { return p; }
-    explicit operator bool() const { return p != nullptr; }
-};
-
 // The Shell Windows collection lists folder windows too (on XP they are
 // Explorer and Internet Explorer in one); only browser frames are closed.
 bool IsBrowserFrame(HWND window)
@@ -43,10 +33,10 @@ void CloseWindowAt(IShellWindows *windows, long index)
     VariantInit(&at);
     at.vt = VT_I4;
     at.lVal = index;
-    ComPtr<IDispatch> item;
-    if (FAILED(windows->Item(at, &item)) || !item) return;
-    ComPtr<IWebBrowser2> browser;
-    if (FAILED(item->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void **>(&browser))) || !browser)
+    TComPtr<IDispatch> item;
+    if (FAILED(windows->Item(at, item.Put())) || !item) return;
+    TComPtr<IWebBrowser2> browser;
+    if (FAILED(item->QueryInterface(IID_IWebBrowser2, browser.PutVoid())) || !browser)
         return;
     SHANDLE_PTR handle = 0;
     if (FAILED(browser->get_HWND(&handle))) return;
@@ -86,9 +76,9 @@ bool IsIEFrameOpen()
 void CloseIEWindows()
 {
     try {
-        ComPtr<IShellWindows> windows;
+        TComPtr<IShellWindows> windows;
         if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_IShellWindows,
-                                    reinterpret_cast<void **>(&windows))) || !windows)
+                                    windows.PutVoid())) || !windows)
             return;
         long count = 0;
         if (FAILED(windows->get_Count(&count))) return;
@@ -96,7 +86,7 @@ void CloseIEWindows()
         // the ones after it.
         for (long i = count - 1; i >= 0; --i) {
             try {
-                CloseWindowAt(windows.p, i);
+                CloseWindowAt(windows.Get(), i);
             } catch (...) {
             }
         }

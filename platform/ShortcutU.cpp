@@ -1,4 +1,5 @@
 #include "platform/ShortcutU.h"
+#include "platform/HandlesU.h"
 #include "platform/TextU.h"
 
 #include "platform/FileU.h"
@@ -10,16 +11,6 @@
 #include <shlobj.h>
 
 namespace {
-
-template <typename T> struct ComPtr {
-    T *p = nullptr;
-    ComPtr() = default;
-    ~ComPtr() { if (p) p->Release(); }
-    ComPtr(const ComPtr &) = delete;
-    ComPtr &operator=(const ComPtr &) = delete;
-    T *operator->() const { return p; }
-    void **out() { return reinterpret_cast<void **>(&p); }
-};
 
 bool HasLnkExtension(const std::string &path)
 {
@@ -36,12 +27,12 @@ std::string ShortcutTarget(const std::string &path, bool withArguments)
 {
     try {
         if (!HasLnkExtension(path) || !FileExists(path)) return {};
-        ComPtr<IShellLinkA> link;
+        TComPtr<IShellLinkA> link;
         if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                    link.out())))
+                                    link.PutVoid())))
             return {};
-        ComPtr<IPersistFile> file;
-        if (FAILED(link->QueryInterface(IID_IPersistFile, file.out()))) return {};
+        TComPtr<IPersistFile> file;
+        if (FAILED(link->QueryInterface(IID_IPersistFile, file.PutVoid()))) return {};
         if (FAILED(file->Load(Widen(path).c_str(), STGM_READ))) return {};
         char target[MAX_PATH] = {};
         if (link->GetPath(target, MAX_PATH, nullptr, SLGP_UNCPRIORITY) != S_OK || !target[0]) return {};

@@ -1,6 +1,10 @@
 #include "startup/fwStartup.h"
 #include "platform/HandlesU.h"
 
+#include "config/fwTrust.h"
+#include "platform/XMLLinesU.h"
+#include "platform/TextU.h"
+
 #include "platform/DirectoryU.h"
 #include "platform/FileU.h"
 #include "platform/RegistryU.h"
@@ -51,12 +55,12 @@ int ReadPriority(const std::string &text)
 
 bool WriteWholeFile(const std::string &path, const std::string &text)
 {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
+    TOwnedHandle h(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.Ok()) return false;
     DWORD written = 0;
-    bool ok = WriteFile(h, text.data(), DWORD(text.size()), &written, nullptr) && written == text.size();
-    ok = FlushFileBuffers(h) && ok;
-    ok = CloseHandle(h) && ok;
+    bool ok = WriteFile(h.Get(), text.data(), DWORD(text.size()), &written, nullptr) && written == text.size();
+    ok = FlushFileBuffers(h.Get()) && ok;
+    ok = h.Close() && ok;
     if (!ok) DeleteFileA(path.c_str());
     return ok;
 }
@@ -109,14 +113,12 @@ void TfwAllRunItems::Load()
     try {
         std::string file = FileName();
         if (file.empty() || !FileExists(file)) return;
+        // The machine-wide list says what gets written into the machine's
+        // Run key and started for every user.
+        if (!IsUser && !TrustedMachineFile(file)) return;
         std::string text;
         if (!ReadFileToString(file, text)) return;
-        TXML xml;
-        xml.LoadFromString(text);
-        TXMLTag *list = xml.Root() ? xml.Root()->FindFirst("startup") : nullptr;
-        if (!list) return;
-        for (TXMLTag *child : list->Children) {
-            if (child->Name != "run") continue;
+        ReadEntryLines(text, "startup", "run", nullptr, [&](TXMLTag *child) {
             auto item = std::make_unique<TfwRegRunItem>();
             item->IsUser = IsUser;
             item->App = HexUnescape(child->GetAttr("app"));
@@ -127,7 +129,7 @@ void TfwAllRunItems::Load()
             item->Expand = child->GetAttr("expand") == "1";
             if (item->Priority > MaxPriority) MaxPriority = item->Priority;
             Items.push_back(std::move(item));
-        }
+        });
     } catch (...) {
     }
 }
@@ -159,7 +161,7 @@ bool TfwAllRunItems::Save()
         // The data folder may not exist yet (nothing else of the user's has
         // been written); all users' one is shared by every account.
         std::string folder = file.substr(0, file.find_last_of('\\') + 1);
-        if (!DirectoryExists(folder) && !ForceDirectories(folder, !IsUser, true)) return false;
+        if (!DirectoryExists(folder) && !ForceDirectories(folder, false, true)) return false;
         // Deleting the list first and then failing to write it would forget
         // every program postponed earlier (their Run values are long gone), so
         // the old list is replaced only by a complete new one.
@@ -169,6 +171,7 @@ bool TfwAllRunItems::Save()
             DeleteFileA(side.c_str());
             return false;
         }
+        if (!IsUser) ProtectMachineFile(file);
         if (!FileExists(file)) return false;
         // Both programs and every user of the machine replace this file.
         GrantEveryoneFile(file);
@@ -267,12 +270,15 @@ bool PostponeShortcut(const TfwFoundStartup &found)
     try {
         if (!found.IsShortcut || !FileExists(found.ShortcutPath)) return false;
         std::string stash = StartupStashFolder(found.IsUser);
-        if (stash.empty() || !ForceDirectories(stash, true, true)) return false;
+        bool made = !stash.empty() && !DirectoryExists(stash);
+        if (stash.empty() || !ForceDirectories(stash, found.IsUser, true)) return false;
+        if (made && !found.IsUser) ProtectMachineFile(stash);
         size_t slash = found.ShortcutPath.find_last_of('\\');
         std::string target = stash + (slash == std::string::npos ? found.ShortcutPath
                                                                  : found.ShortcutPath.substr(slash + 1));
         if (FileExists(target)) DeleteFileForce(target);
-        if (!CopyFileEx(found.ShortcutPath, target, true, true) || !FileExists(target)) return false;
+        if (!CopyFileEx(found.ShortcutPath, target, found.IsUser, true) || !FileExists(target)) return false;
+        if (!found.IsUser) ProtectMachineFile(target);
         return DeleteFileForce(found.ShortcutPath);
     } catch (...) {
         return false;
@@ -283,9 +289,12 @@ void RestoreShortcuts(const std::string &stashFolder, const std::string &startup
 {
     try {
         if (stashFolder.empty() || startupFolder.empty()) return;
+        const bool machineWide = AsciiLower(WithSlash(stashFolder)) == AsciiLower(WithSlash(StartupStashFolder(false)));
         for (const std::string &name : ShortcutsIn(stashFolder)) {
             std::string stashed = WithSlash(stashFolder) + name;
             std::string target = WithSlash(startupFolder) + name;
+            // The machine-wide stash goes back into the start of every user.
+            if (machineWide && !TrustedMachineFile(stashed)) continue;
             // A shortcut the user re-created meanwhile wins; one that cannot be
             // put back stays in the stash rather than being lost.
             if (!FileExists(target)) {

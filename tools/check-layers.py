@@ -5,7 +5,8 @@ Checks three things against one table:
   - every #include "folder/..." of a library's source names a folder the
     library may use (its own, or one of a lower layer it is allowed);
   - every library's USES in CMakeLists.txt names only libraries it may use;
-  - every unit (.cpp) in a library folder is listed in that library.
+  - every unit (.cpp) in a library folder is listed in that library;
+  - no header includes itself around a ring of headers.
 Front-ends and libraries of the same layer may not use each other, so a
 cycle between libraries cannot form.
 
@@ -133,10 +134,40 @@ def check_cmake(top):
     return errors
 
 
+def check_header_cycles(top):
+    """Headers that include each other, directly or around a ring."""
+    graph = {}
+    for folder in ALLOWED:
+        base = os.path.join(top, folder)
+        if not os.path.isdir(base):
+            continue
+        for name in os.listdir(base):
+            if name.endswith((".h", ".inc")):
+                text = open(os.path.join(base, name), encoding="utf-8", errors="replace").read()
+                graph[f"{folder}/{name}"] = re.findall(r'^\s*#\s*include\s+"([A-Za-z0-9_]+/[A-Za-z0-9_]+\.(?:h|inc))"',
+                                                       text, re.M)
+    errors, state = [], {}
+
+    def visit(node, path):
+        state[node] = 1
+        for nxt in graph.get(node, []):
+            if state.get(nxt) == 1:
+                ring = path[path.index(nxt):] + [nxt]
+                errors.append("include cycle: " + " -> ".join(ring))
+            elif nxt in graph and not state.get(nxt):
+                visit(nxt, path + [nxt])
+        state[node] = 2
+
+    for node in sorted(graph):
+        if not state.get(node):
+            visit(node, [node])
+    return errors
+
+
 def main():
     top = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else
                           os.path.join(os.path.dirname(__file__), ".."))
-    errors = check_includes(top) + check_cmake(top)
+    errors = check_includes(top) + check_cmake(top) + check_header_cycles(top)
     for e in errors:
         print(e)
     if errors:

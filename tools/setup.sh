@@ -8,7 +8,7 @@ packages=(g++-mingw-w64-i686-posix mingw-w64-i686-dev mingw-w64-tools
           wine wine32:i386 wine64 xvfb xauth cmake ninja-build googletest
           libz-mingw-w64-dev gcab python3 locales
           librsvg2-bin imagemagick libstb-dev nsis python3-pytest gunicorn openssl
-          fonts-ipafont-gothic)
+          fonts-ipafont-gothic fonts-dejavu-core)
 
 missing=()
 for p in "${packages[@]}"; do

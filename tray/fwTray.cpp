@@ -4,6 +4,7 @@
 #include "config/fwNames.h"
 #include "config/fwSettings.h"
 #include "config/fwTranslate.h"
+#include "online/fwTrack.h"
 #include "platform/EventU.h"
 #include "platform/FileU.h"
 #include "platform/ShellU.h"
@@ -18,7 +19,8 @@ namespace {
 // store is linked into the tray program yet, so nothing is counted.
 void TrayCount(const std::string &event)
 {
-    (void)event;
+    if (event.empty()) TrackPage("T");
+    else TrackEvent("T", event, false);
 }
 
 LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

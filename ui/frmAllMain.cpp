@@ -1,8 +1,10 @@
 #include "ui/frmAllMain.h"
 
+#include "app/fwAppBody.h"
 #include "config/fwNames.h"
 #include "config/fwSettings.h"
 #include "config/fwTranslate.h"
+#include "platform/SystemLibraryU.h"
 #include "platform/ThreadU.h"
 #include "ui/fwControls.h"
 #include "ui/fwImages.h"
@@ -29,6 +31,7 @@ const COLORREF Border = RGB(12, 58, 63);
 
 TMainForm *TheForm = nullptr;
 bool ScanNowRequested = false;
+std::string Definitions;
 
 // Desktop composition is asked of dwmapi only where the system has it.
 struct TDwm {
@@ -36,7 +39,7 @@ struct TDwm {
     HRESULT(WINAPI *ExtendFrame)(HWND, const MARGINS *) = nullptr;
     TDwm()
     {
-        if (HMODULE m = LoadLibraryW(L"dwmapi.dll")) {
+        if (HMODULE m = LoadSystemLibrary("dwmapi.dll")) {
             IsCompositionEnabled = reinterpret_cast<decltype(IsCompositionEnabled)>(GetProcAddress(m, "DwmIsCompositionEnabled"));
             ExtendFrame = reinterpret_cast<decltype(ExtendFrame)>(GetProcAddress(m, "DwmExtendFrameIntoClientArea"));
         }
@@ -62,6 +65,7 @@ std::wstring StepText(const TStepInfo *info, const char *part)
 
 TMainForm *MainForm() { return TheForm; }
 void SetScanNowRequested(bool on) { ScanNowRequested = on; }
+void SetWizardDefinitions(const std::string &text) { Definitions = text; }
 
 TMainForm::TMainForm() { TheForm = this; }
 
@@ -394,7 +398,7 @@ void TMainForm::GoToStep(int step, bool report)
     RefreshHeader();
     if (step == stScanSettings || (step == stScanProgress && !HasEngine)) {
         StopRun();
-        HasEngine = Run.Load();
+        HasEngine = Definitions.empty() ? Run.Load() : Run.LoadFromText(Definitions);
     }
     if (step == stScanProgress) StartRun(TfwRunKind::Scan);
     else if (step == stRepair) StartRun(TfwRunKind::Repair);
@@ -822,9 +826,7 @@ LRESULT TMainForm::WindowMessage(UINT msg, WPARAM wp, LPARAM lp)
     case 0x031E:  // WM_DWMCOMPOSITIONCHANGED
         if (FFrameSetUp) {
             LRESULT r = DefWindowProcW(FHandle, msg, wp, lp);
-            char exe[MAX_PATH] = {};
-            GetModuleFileNameA(nullptr, exe, MAX_PATH);
-            ShellExecuteA(nullptr, "open", exe, "/WAIT", nullptr, SW_SHOWNORMAL);
+            RestartWaiting();
             Closing = true;
             PostMessageW(FHandle, WM_APP_DESTROY, 0, 0);
             return r;

@@ -21,6 +21,9 @@ class TFormSteps;
 int RunMainWindow();
 // Started with "/SCAN": the wizard goes to the scan at once.
 void SetScanNowRequested(bool on);
+// The definitions every new scan loads: the program's own ("DATA") when
+// empty; tests give a small document of their own.
+void SetWizardDefinitions(const std::string &text);
 
 class TMainForm {
 public:

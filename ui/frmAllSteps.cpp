@@ -86,7 +86,6 @@ const TCtlDef Layout[] = {
     {pgWelcome, K::Box, "ImageWelcome", 470, 60, 96, 96, L"", N, 0, Ink},
     // ScanSettings
     {pgSettings, K::Label, "LabelSettingsText", 24, 10, 552, 18, L"Select the areas of the registry you want %BRAND% to scan:", B, 0, Ink},
-    {pgSettings, K::Box, "ImageSettingsFrame", 24, 36, 552, 61, L"", N, 0, Ink},
     {pgSettings, K::Label, "LabelSettingsNext", 24, 300, 552, 18, L"Click on \u201cNext\u201d to start the scan.", N, 0, Ink},
     {pgSettings, K::Button, "ButtonUndoChanges", 24, 332, 170, 28, L"Undo Last Changes", N, 0, Ink},
     // ScanProgress
@@ -301,7 +300,12 @@ bool TFormSteps::Create(HWND host, const RECT &rect)
         const TImage &i = Image("RESULTS_TABLE_ICO2");
         DrawImagePart(dc, i, rc, 0, 0, i.Width, i.Height);
     });
-    SetPainter(Control("ImageSettingsFrame"), [](HDC dc, const RECT &rc) { DrawFrameBox(dc, rc); });
+    // The frame behind the group rows is drawn with the page's background:
+    // a picture of its own would paint over the rows on top of it.
+    SetPanelPainter(FPanels[pgSettings], [this](HDC dc, const RECT &) {
+        RECT frame = {24, 36, 24 + 552, 36 + FSettingsRows * RowOffset + 34};
+        DrawFrameBox(dc, frame);
+    });
     SetPainter(Control("ImageRepairDone"), [](HDC dc, const RECT &rc) { DrawImage(dc, Image("RESULTS_TABLE_ICO2"), 0, 0); });
     SetPainter(Control("AnimScan"), [this](HDC dc, const RECT &) {
         DrawImage(dc, Image("ANIM1_BG"), 0, 0);
@@ -513,9 +517,7 @@ void TFormSteps::PrepareSettings()
         }
     }
     FSettingsRows = (n + 1) / 2;
-    HWND frame = Control("ImageSettingsFrame");
-    SetWindowPos(frame, HWND_BOTTOM, 0, 0, 552, FSettingsRows * RowOffset + 34, SWP_NOMOVE | SWP_NOACTIVATE);
-    for (HWND c : FGroupRows) SetWindowPos(c, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    InvalidateRect(FPanels[pgSettings], nullptr, TRUE);
 }
 
 void TFormSteps::PrepareResults()
@@ -837,7 +839,7 @@ TReviewNodeData *TFormSteps::NodeData(HTREEITEM item) const
     TVITEMW tv = {};
     tv.mask = TVIF_PARAM;
     tv.hItem = item;
-    if (!TreeView_GetItem(Control("TreeViewReview"), &tv)) return nullptr;
+    if (!SendMessageW(Control("TreeViewReview"), TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv))) return nullptr;
     const LPARAM i = tv.lParam;
     return i >= 0 && i < static_cast<LPARAM>(FNodes.size()) ? FNodes[i].get() : nullptr;
 }
@@ -879,7 +881,7 @@ void TFormSteps::BuildReviewTree(int step)
         is.item.mask = TVIF_TEXT | TVIF_PARAM;
         is.item.pszText = const_cast<wchar_t *>(text.c_str());
         is.item.lParam = data;
-        return TreeView_InsertItem(tree, &is);
+        return reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&is)));
     };
     if (cat) {
         HTREEITEM root = insert(TVI_ROOT, rootText, -1);
@@ -923,7 +925,7 @@ LRESULT TFormSteps::TreeCustomDraw(NMTVCUSTOMDRAW *cd)
     tv.hItem = item;
     tv.pszText = buf;
     tv.cchTextMax = 1024;
-    TreeView_GetItem(tree, &tv);
+    SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
     std::wstring text = buf;
     TReviewNodeData *d = NodeData(item);
     const bool root = !TreeView_GetParent(tree, item);

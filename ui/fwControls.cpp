@@ -339,6 +339,13 @@ bool RegisterControlClasses(HINSTANCE instance)
 
 HFONT UiFont(TFontKind kind)
 {
+    // A new language may need another face. Fonts of the old one stay alive:
+    // windows made before the change may still be drawing with them.
+    static std::string language = CurrentLanguage();
+    if (language != CurrentLanguage()) {
+        language = CurrentLanguage();
+        for (HFONT &f : Fonts) f = nullptr;
+    }
     int i = static_cast<int>(kind);
     if (Fonts[i]) return Fonts[i];
     static const struct { int Height, Weight; } spec[] = {{-12, FW_NORMAL}, {-12, FW_BOLD}, {-19, FW_BOLD}, {-16, FW_BOLD}, {-11, FW_NORMAL}};

@@ -1,17 +1,20 @@
 #include "ui/fwUiTrack.h"
 
-#include <set>
-#include <utility>
+#include "online/fwTrack.h"
 
-// The usage counters live in the online library; until it offers them the
-// codes stop here, with the once rule already applied so that the caller's
-// contract does not change when they are passed on.
+// The tracker keeps the once list itself: a page view clears that page's
+// once-events, so one more may be counted on each new visit.
 void TrackAction(const std::string &page, const std::string &action, bool once)
 {
-    static std::set<std::pair<std::string, std::string>> sent;
-    if (once && !sent.insert({page, action}).second) return;
+    TrackEvent(page, action, once);
 }
 
-void TrackStep(const std::string &page) {}
+void TrackStep(const std::string &page)
+{
+    TrackPage(page);
+}
 
-void TrackValue(const std::string &name, int64_t value) {}
+void TrackValue(const std::string &name, int64_t value)
+{
+    TrackAmount(name, value);
+}

@@ -6,7 +6,7 @@
 #include <string>
 
 // A user action on a page: (page code, action code); once: counted at most
-// once per process.
+// once per visit of the page (TrackStep of it starts a new one).
 void TrackAction(const std::string &page, const std::string &action, bool once);
 // Entering a page.
 void TrackStep(const std::string &page);

@@ -5,6 +5,8 @@
 #include "engine/fwCleanRep.h"
 #include "platform/DirectoryU.h"
 #include "platform/FileU.h"
+#include "platform/ObjectSecurityU.h"
+#include "platform/ProcessU.h"
 #include "platform/RegistryU.h"
 #include "platform/SystemPathsU.h"
 
@@ -21,6 +23,8 @@ using namespace regtest;
 
 const char K[] = "Software\\TovuTest\\Backup";
 const REGSAM V64 = KEY_WOW64_64KEY, V32 = KEY_WOW64_32KEY;
+
+bool RunningOnWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
 
 std::string Dword(DWORD v) { return std::string(reinterpret_cast<const char *>(&v), 4); }
 
@@ -234,6 +238,58 @@ TEST_F(Backups, NoChangeWithoutItsBackup)
         probe.ValueName = "v";
         EXPECT_EQ(ProcessCleanRep()->Contains(probe), c.fixed);
     }
+}
+
+// Documents the elevated program writes only administrators may change, and
+// one a standard user owns is neither listed nor restored, nor does a
+// cleaned-entries list of theirs hide anything.
+TEST_F(Backups, ElevatedProgramIgnoresDocumentsOfStandardUsers)
+{
+    if (!IsElevated()) GTEST_SKIP() << "the rule is the elevated program's";
+    PutRaw(HKEY_CURRENT_USER, 0, K, "v", REG_SZ, "1\0"s);
+    BeginBackup(bkFix, L"Fix");
+    BackupValue(HKEY_CURRENT_USER, K, "v", false, false);
+    const std::string doc = EndBackup();
+    ASSERT_FALSE(doc.empty());
+    if (!RunningOnWine()) {
+        EXPECT_TRUE(IsOwnedByAdministratorsOrSystem(doc));
+        EXPECT_TRUE(IsOwnedByAdministratorsOrSystem(Docs));
+    }
+
+    // What only a standard user could have done: own the document.
+    auto giveToUsers = [](const std::string &path) {
+        std::vector<char> name(path.begin(), path.end());
+        name.push_back('\0');
+        PSID owner = nullptr;
+        PSECURITY_DESCRIPTOR sd = nullptr;
+        bool changed = SetNamedSecurityInfoA(name.data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, UsersSid(),
+                                             nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+                       GetNamedSecurityInfoA(name.data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                             nullptr, nullptr, nullptr, &sd) == ERROR_SUCCESS &&
+                       owner && EqualSid(owner, UsersSid());
+        if (sd) LocalFree(sd);
+        return changed;
+    };
+    if (!giveToUsers(doc)) GTEST_SKIP() << "this system does not let a file's owner be changed";
+    PutRaw(HKEY_CURRENT_USER, 0, K, "v", REG_SZ, "changed\0"s);
+    TfwBackups list;
+    list.Load();
+    EXPECT_TRUE(list.FixBackups.empty());
+    TfwBackup planted(doc);
+    EXPECT_EQ(Restore(planted), 0);
+    EXPECT_EQ(GetRaw(HKEY_CURRENT_USER, 0, K, "v"), "1:changed\0"s);
+
+    TfwCleanRep cleaned(Docs + "cleanrep.xml");
+    cleaned.Add(HKEY_CURRENT_USER, K, "hidden", false);
+    ASSERT_TRUE(cleaned.Save());
+    ASSERT_TRUE(giveToUsers(cleaned.FileName));
+    TfwCleanRep reread(cleaned.FileName);
+    reread.Load();
+    TfwRegItem probe(nullptr);
+    probe.Root = HKEY_CURRENT_USER;
+    probe.Key = K;
+    probe.ValueName = "hidden";
+    EXPECT_FALSE(reread.Contains(probe));
 }
 
 TEST_F(Backups, RecorderWritesOnlyWhatItRecorded)

@@ -32,6 +32,11 @@ run_value_reg="\"$(printf '%s' "$run_value" | sed 's/\\/\\\\/g; s/"/\\"/g')\""
   cat "$here/boost.reg"
   printf '\n[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\n'
   printf '"Skype"=%s\n' "$run_value_reg"
+  # The tray program is installed (its autostart value, machine-wide in the
+  # 32-bit view): without it nothing would start a postponed program again.
+  if [ "$arch" = 64 ]; then wow='\Wow6432Node'; else wow=''; fi
+  printf '\n[HKEY_LOCAL_MACHINE\\Software%s\\Microsoft\\Windows\\CurrentVersion\\Run]\n' "$wow"
+  printf '"Tovu"="\\"T:\\\\TovuTray.exe\\" /startup"\n'
 } > "$build/cli-plant-$arch.reg"
 win regedit /S "T:\\cli-plant-$arch.reg"
 mkdir -p "$prefix/drive_c/$pfiles/Skype/Phone"

@@ -1,5 +1,6 @@
 #include "RegSnapshot.h"
 #include "platform/DayNumberU.h"
+#include "platform/ProcessU.h"
 #include "platform/RegistryU.h"
 #include "config/fwSettings.h"
 #include "config/fwTranslate.h"
@@ -101,6 +102,21 @@ TEST_F(SettingsStore, ConfigValueTakesUserThenMachineThenResourceThenDefault)
         Put(HKEY_CURRENT_USER, "HELPPAID_URL", c.user);
         Put(HKEY_LOCAL_MACHINE, "HELPPAID_URL", c.machine);
         EXPECT_EQ(ConfigValue("HELPPAID_URL", "x"), c.expected) << c.what;
+    }
+
+    // An elevated process sends reports and takes updates only from addresses
+    // a standard user cannot set; other values keep the user's override.
+    if (IsElevated()) {
+        for (const char *name : {"LI_URL", "ADDON_URL", "update_url"}) {
+            Wipe();
+            Put(HKEY_CURRENT_USER, name, {REG_SZ, Sz("http://127.0.0.1:9/user")});
+            EXPECT_EQ(ConfigValue(name).find("127.0.0.1"), std::string::npos) << name;
+            Put(HKEY_LOCAL_MACHINE, name, {REG_SZ, Sz("http://127.0.0.1:9/machine")});
+            EXPECT_EQ(ConfigValue(name), "http://127.0.0.1:9/machine") << name;
+        }
+        Wipe();
+        Put(HKEY_CURRENT_USER, "SUPPORT_PHONE", {REG_SZ, Sz("cu")});
+        EXPECT_EQ(ConfigValue("SUPPORT_PHONE"), "cu");
     }
 
     // The engine's threads run with the 64-bit view selected; settings stay in

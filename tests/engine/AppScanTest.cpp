@@ -432,12 +432,20 @@ TEST_F(AppScanShortcuts, BrokenStartupShortcutIsDeleted)
     EXPECT_EQ(ours[0]->Size, FileSize(broken));
     EXPECT_GT(ours[0]->Size, 0);
 
+    std::string bytes;
+    ASSERT_TRUE(ReadFileToString(broken, bytes));
     tree.FixOnly([](TfwItem *i) {
         auto *f = dynamic_cast<TfwFileItem *>(i);
         return f && Contains(f->Path, Mark);
     });
     EXPECT_FALSE(FileExists(broken));
     EXPECT_TRUE(FileExists(sound));
+
+    // The rescue center puts the shortcut back as it was.
+    EXPECT_EQ(RestoreOnlyBackup(), 1);
+    std::string back;
+    EXPECT_TRUE(ReadFileToString(broken, back));
+    EXPECT_EQ(back, bytes);
 }
 
 } // namespace

@@ -118,6 +118,18 @@ protected:
         regtest::PutRaw(HKEY_LOCAL_MACHINE, View(true), kRun, machineValue_, REG_EXPAND_SZ,
                         "\"" + exe64_ + "\" -silent" + '\0');
         regtest::PutRaw(HKEY_CURRENT_USER, View(false), kRun, helperValue_, REG_SZ, helper_ + '\0');
+        // Postponing needs the tray program that starts the programs later.
+        savedAutostart_ = regtest::GetRaw(HKEY_LOCAL_MACHINE, View(false), kRun, "Tovu");
+        regtest::PutRaw(HKEY_LOCAL_MACHINE, View(false), kRun, "Tovu", REG_SZ,
+                        "\"C:\\Program Files\\Tovu\\TovuTray.exe\" /startup" + std::string(1, '\0'));
+    }
+    void RemoveAutostart()
+    {
+        HKEY k;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRun.c_str(), 0, KEY_SET_VALUE | View(false), &k) == 0) {
+            RegDeleteValueA(k, "Tovu");
+            RegCloseKey(k);
+        }
     }
 
     void TearDown() override
@@ -138,6 +150,10 @@ protected:
                 RegCloseKey(k);
             }
         }
+        RemoveAutostart();
+        if (size_t colon = savedAutostart_.find(':'); savedAutostart_ != "<none>" && colon != std::string::npos)
+            regtest::PutRaw(HKEY_LOCAL_MACHINE, View(false), kRun, "Tovu",
+                            DWORD(std::stoul(savedAutostart_.substr(0, colon))), savedAutostart_.substr(colon + 1));
         for (const std::string &f : extraFiles_) DeleteFileA(f.c_str());
         DeleteFolder(dir32_, true);
         DeleteFolder(dir64_, true);
@@ -155,7 +171,7 @@ protected:
     TfwItemsDelayStartup *scanner_ = nullptr;
     TSettings settings_;
     std::string marker_, dir32_, dir64_, exe32_, exe64_, helper_;
-    std::string userValue_, machineValue_, helperValue_;
+    std::string userValue_, machineValue_, helperValue_, savedAutostart_;
     std::map<std::string, std::string> savedLists_;
     std::vector<std::string> created_, extraFiles_;
 };
@@ -191,6 +207,28 @@ TEST_F(DelayStartup, StoppedFixSavesNothing)
         EXPECT_EQ(Raw(HKEY_LOCAL_MACHINE, true, machineValue_), before64);
         for (auto &[file, bytes] : savedLists_) EXPECT_FALSE(FileExists(file)) << file;
     }
+}
+
+// Without the tray program's autostart value nothing would ever start the
+// postponed programs again: the fix leaves every entry where it is and says why.
+TEST_F(DelayStartup, PostponingNeedsTheRunner)
+{
+    RemoveAutostart();
+    scanner_->Scan();
+    ASSERT_TRUE(Def(0)->Found);
+    const std::string before = Raw(HKEY_CURRENT_USER, false, userValue_);
+    const std::string before64 = Raw(HKEY_LOCAL_MACHINE, true, machineValue_);
+    std::wstring shown;
+    main_.OnProgress = [&](const TfwUIStatus &s) {
+        shown = s.GroupCaption;
+        return true;
+    };
+    scanner_->Fix();
+    EXPECT_EQ(Raw(HKEY_CURRENT_USER, false, userValue_), before);
+    EXPECT_EQ(Raw(HKEY_LOCAL_MACHINE, true, machineValue_), before64);
+    for (auto &[file, bytes] : savedLists_) EXPECT_FALSE(FileExists(file)) << file;
+    EXPECT_NE(scanner_->Refusal.find(L"tray program"), std::wstring::npos);
+    EXPECT_EQ(shown, scanner_->Refusal);
 }
 
 // The whole round: claimed by the right definitions, postponed, recorded

@@ -157,6 +157,26 @@ TEST_F(FileRefs, MissingFileIsFalseInEveryModeAndRedirectionIsRestored)
     }
 }
 
+// A program on a share, or on a drive letter that is not there now (an
+// unplugged stick), cannot be checked: no scanner may call its entry broken.
+TEST_F(FileRefs, ReferencesOffTheFixedDrivesAreNotCheckable)
+{
+    std::string absent;
+    DWORD mask = GetLogicalDrives();
+    for (int i = 25; i >= 3 && absent.empty(); --i)
+        if (!(mask & (1u << i))) absent = std::string(1, char('A' + i)) + ":\\Stick\\tool.exe";
+    ASSERT_FALSE(absent.empty());
+    const std::string texts[] = {absent, "\"" + absent + "\" /tray", "\\\\server\\share\\tool.exe",
+                                 "\"\\\\server\\share\\a b\\tool.exe\" -x"};
+    for (int mode : {vmBoth, vm32, vm64})
+        for (const std::string &text : texts) {
+            std::string path;
+            EXPECT_TRUE(ResolveCommandTarget(text, mode, path)) << mode << " " << text;
+        }
+    std::string path;
+    EXPECT_FALSE(ResolveFileRef("\\\\?\\C:\\tovu-no-such\\x.exe", vmBoth, path)) << "a local path in long form";
+}
+
 TEST_F(FileRefs, FileOnlyInTheNativeSystemFolderIsFoundByEveryMode)
 {
     if (!Is64BitOS()) GTEST_SKIP() << "no 64-bit system folder on a 32-bit system";

@@ -229,6 +229,39 @@ TEST_F(Files, DeleteFileForceClearsReadOnly)
     EXPECT_TRUE(DirectoryExists(Path("folder")));
 }
 
+// The forced delete opens a file up only for itself, and only when it was
+// refused: a second name of the file (a hard link, whose access list is the
+// other name's too) or a file held open keeps its access list and attributes.
+TEST_F(Files, DeleteFileForceOpensNoDoors)
+{
+    auto accessList = [](const std::string &path) {
+        std::vector<BYTE> sd(4096);
+        DWORD need = 0;
+        if (!GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, sd.data(), DWORD(sd.size()), &need))
+            return std::string("unreadable");
+        return std::string(reinterpret_cast<const char *>(sd.data()), GetSecurityDescriptorLength(sd.data()));
+    };
+    const std::string outside = Path("outside.txt"), link = Path("link.txt"), held = Path("held.txt");
+    WriteBytes(outside, "keep");
+    if (!CreateHardLinkA(link.c_str(), outside.c_str(), nullptr)) GTEST_SKIP() << "no hard links here";
+    ASSERT_TRUE(SetFileAttributesA(link.c_str(), FILE_ATTRIBUTE_READONLY));
+    WriteBytes(held, "x");
+    ASSERT_TRUE(SetFileAttributesA(held.c_str(), FILE_ATTRIBUTE_READONLY));
+    HeldFile holder(held);
+    ASSERT_TRUE(holder.Ok());
+
+    for (const std::string &file : {link, held}) {
+        SCOPED_TRACE(file);
+        const std::string before = accessList(file);
+        ASSERT_FALSE(DeleteFileA(file.c_str())) << "fixture: the first attempt must fail";
+        EXPECT_FALSE(DeleteFileForce(file));
+        EXPECT_TRUE(FileExists(file));
+        EXPECT_EQ(accessList(file), before) << "the access list is as it was";
+        EXPECT_EQ(GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_READONLY, DWORD(FILE_ATTRIBUTE_READONLY));
+    }
+    EXPECT_EQ(accessList(outside), accessList(link));
+}
+
 TEST_F(Files, FileInUseIsScheduledOnlyWhenAllowed)
 {
     const std::string file = Path("busy.dll");

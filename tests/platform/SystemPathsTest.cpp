@@ -1,5 +1,6 @@
 #include "OtherThread.h"
 #include "platform/RegistryU.h"
+#include "platform/SystemLibraryU.h"
 #include "platform/SystemPathsU.h"
 #include "platform/SystemPathsUtilsU.h"
 
@@ -139,6 +140,22 @@ TEST(SystemPathsChild, ReportAndFirstUse)
     std::printf("OSCLASS=%d (%lu.%lu type %u sp %u)\n", OSVersionClass(), vi.dwMajorVersion, vi.dwMinorVersion,
                 vi.wProductType, vi.wServicePackMajor);
     std::fflush(stdout);
+}
+
+// Libraries loaded on demand come from the system folder only; a name that
+// carries a path of its own is refused.
+TEST(SystemPaths, OnDemandLibrariesComeFromTheSystemFolder)
+{
+    char sys[MAX_PATH] = {};
+    UINT n = GetSystemDirectoryA(sys, MAX_PATH);
+    ASSERT_GT(n, 0u);
+    HMODULE lib = LoadSystemLibrary("version.dll");
+    ASSERT_NE(lib, nullptr);
+    char where[MAX_PATH] = {};
+    GetModuleFileNameA(lib, where, MAX_PATH);
+    EXPECT_EQ(lstrcmpiA(std::string(where).substr(0, n).c_str(), sys), 0) << where;
+    for (const char *name : {"", "..\\version.dll", "C:\\version.dll", "sub/version.dll", "tovu-no-such.dll"})
+        EXPECT_EQ(LoadSystemLibrary(name), nullptr) << name;
 }
 
 TEST(SystemPaths, VersionClassFollowsReportedVersion)

@@ -140,6 +140,12 @@ protected:
 TEST_F(TrayInstalled, InstallStartsTheTrayWhichStartsWhatARepairPostponedAndStopEndsIt)
 {
     ASSERT_TRUE(RegWriteStr(HKEY_CURRENT_USER, RunKey, "Skype", "\"" + Probe + "\" /nosplash"));
+    // Postponing needs the tray program's autostart value, as an earlier
+    // install left it; the install below writes it again.
+    {
+        TRegViewScope view(false, true);
+        ASSERT_TRUE(RegWriteStr(HKEY_LOCAL_MACHINE, RunKey, AutostartValue, "\"" + Folder + TrayExeName + "\" /startup"));
+    }
     ASSERT_TRUE(RunToEnd(OwnFolder() + "..\\TovuCmd.exe", "fix --group delay-startup --yes"));
     ASSERT_FALSE(RegValueExists(HKEY_CURRENT_USER, RunKey, "Skype")) << "the repair did not postpone the program";
     ASSERT_TRUE(FileExists(UserDataFolder() + "startup.xml"));

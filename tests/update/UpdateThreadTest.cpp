@@ -194,7 +194,7 @@ TEST_F(UpdateThread, TheAutomaticCheckRunsOncePerDay)
     RunUpdateCheck(false, offer);
     ASSERT_TRUE(Date("LAST_CHECK", date));
     EXPECT_DOUBLE_EQ(date, first - 0.9);  // not due: left as it was
-    ASSERT_TRUE(WriteSettingDate(HKEY_CURRENT_USER, "LAST_CHECK", first - 1.0));
+    ASSERT_TRUE(WriteSettingDate(HKEY_CURRENT_USER, "LAST_CHECK", first - 1.01));
     RunUpdateCheck(false, offer);
     ASSERT_TRUE(Date("LAST_CHECK", date));
     EXPECT_GT(date, first - 0.01);
