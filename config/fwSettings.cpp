@@ -255,7 +255,7 @@ namespace {
 // there, must not be steered by a value any user may write.
 bool IsServiceAddress(const std::string &name)
 {
-    const std::string n = UpperAZ(name);
+    const std::string n = AsciiUpper(name);
     return n == "LI_URL" || n == "ADDON_URL" || n == "UPDATE_URL";
 }
 
