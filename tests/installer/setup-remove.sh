@@ -47,7 +47,26 @@ restart() { win wineboot -r >/dev/null 2>&1 || true; settle; }
 restart
 python3 "$here/snapshot.py" "$prefix" "$work/before.txt"
 
+# The programs talk to our own service on this machine only; the addresses
+# are machine settings, which the uninstall removes with the rest.
+svc=""
+trap '[ -z "$svc" ] || kill "$svc" 2>/dev/null || true' EXIT
+(cd "$top" && exec python3 -m service --host 127.0.0.1 --port 0 --db "$work/service.db") > "$work/port" &
+svc=$!
+for _ in $(seq 1 50); do [ -s "$work/port" ] && break; sleep 0.1; done
+port=$(head -1 "$work/port"); [ -n "$port" ] || fail "the service did not start"
+base=http://127.0.0.1:$port
+for v in "LI_URL=$base/client.asmx/GetXML?action=%ACTION%&cr=%CU%" "ADDON_URL=$base/addons.asmx" \
+         "UPDATE_URL=$base/update.asmx/Check?cfg=%CFG_ID%&uid=%UID%&lng=%LNG%"; do
+  win reg add 'HKLM\Software\Tovu' /reg:32 /v "${v%%=*}" /d "${v#*=}" /f >/dev/null
+done
+# reports ACTION: how many reports of ACTION the service stored
+reports() {
+  python3 -c 'import sqlite3, sys; print(sqlite3.connect(sys.argv[1]).execute("SELECT count(*) FROM reports WHERE action=?", (sys.argv[2],)).fetchone()[0])' "$work/service.db" "$1"
+}
+
 win "$build/TovuSetup-$version.exe" /S || fail "the silent install exits $?"
+[ "$(reports INTOVU)" -ge 1 ] || fail "the install role sent no install report"
 for f in Tovu.exe TovuTray.exe Uninstall.exe; do
   [ -f "$folder/$f" ] || fail "$f is not in $folder"
 done
@@ -95,6 +114,7 @@ for _ in $(seq 1 90); do
   sleep 1
 done
 running TovuTray.exe && fail "the tray program still runs after the uninstall"
+[ "$(reports UNTOVU)" -eq 1 ] || fail "the uninstall role sent $(reports UNTOVU) uninstall reports, not 1"
 # The uninstaller's copy of itself in the temporary folder is removed at the
 # next restart, as on Windows: what remains to compare is what stays for good.
 settle

@@ -22,6 +22,10 @@ NOISE = [
     # display devices, recorded when a program first opens a window.
     re.compile(r"^reg:machine\\Software\\Microsoft\\Windows( NT)?\\CurrentVersion\\Fonts\\"),
     re.compile(r"^reg:machine\\System\\CurrentControlSet\\Control\\Class\\"),
+    # The system's internet library sets up its cookie store and proxy
+    # setting on its first use; every Windows has them already.
+    re.compile(r"^file:drive_c/users/[^/]+/AppData/Local/Microsoft/Windows/(INetCookies|INetCache|History)(/|$)"),
+    re.compile(r"^reg:user\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\\"ProxyEnable\"="),
 ]
 
 
