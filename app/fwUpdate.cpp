@@ -17,6 +17,7 @@
 #include "platform/Sha256U.h"
 #include "platform/StreamU.h"
 #include "platform/TextU.h"
+#include "online/HTTPU.h"
 #include "platform/XMLU.h"
 #include "tovu_version.h"
 
@@ -86,25 +87,35 @@ std::wstring Wide(const std::string &text)
 }
 
 // ---- the transfer ----------------------------------------------------------
-//
-// The request and the downloads go through the HTTP client of the online
-// layer. Until it is part of the build these report failure: no answer, no
-// file, so no update is ever offered.
 
 struct TTransfer {
     std::string Address;
     TStreamWriter *Output = nullptr;
     // Called as the body arrives; false asks to stop.
     std::function<bool(int64_t received, int64_t total)> Progress;
+    // Bytes accepted at most; 0 is no limit.
+    int64_t MaxSize = 0;
     int Status = 0;
     int ErrorCode = 0;
     int64_t Total = 0;
 };
 
+// One GET through the HTTP client. The check is a GET as well: the client's
+// FetchText would turn the query into a form POST.
 bool RunTransfer(TTransfer &transfer)
 {
-    transfer.ErrorCode = 1;
-    return false;
+    THTTPGet request;
+    request.SetURL(transfer.Address);
+    request.Output = transfer.Output;
+    request.Settings.MaxBodySize = transfer.MaxSize;
+    request.OnProgress = [&transfer](THTTPGet &sender, int32_t position, int32_t total) {
+        transfer.Total = total;
+        if (transfer.Progress && !transfer.Progress(position, total)) sender.Abort(0);
+    };
+    const bool ok = request.Execute();
+    transfer.Status = request.StatusCode;
+    transfer.ErrorCode = request.ErrorCode;
+    return ok && !request.Aborted;
 }
 
 bool FetchAnswer(const std::string &address, std::string &answer)
@@ -113,6 +124,7 @@ bool FetchAnswer(const std::string &address, std::string &answer)
     TTransfer transfer;
     transfer.Address = address;
     transfer.Output = &body;
+    transfer.MaxSize = 1024 * 1024;
     const bool ok = RunTransfer(transfer) && transfer.Status == 200;
     answer = ok ? body.Data() : std::string();
     return ok;
@@ -373,8 +385,9 @@ bool InstallDownloads(const std::vector<std::string> &downloads, const std::stri
 
 // ---- the threads ------------------------------------------------------------
 
-TFWDownload::TFWDownload(const std::string &address, TFormUpdate *window, const std::string &target)
-    : Address(address), Target(target), Window(window)
+TFWDownload::TFWDownload(const std::string &address, TFormUpdate *window, const std::string &target,
+                         int64_t maxSize)
+    : Address(address), Target(target), Window(window), MaxSize(maxSize)
 {
     Start();
 }
@@ -395,6 +408,7 @@ void TFWDownload::Execute()
             TTransfer transfer;
             transfer.Address = Address;
             transfer.Output = &writer;
+            transfer.MaxSize = MaxSize;
             transfer.Progress = [this](int64_t received, int64_t total) {
                 if (Window) {
                     Window->Received = received;
@@ -512,7 +526,7 @@ void TFWUpdateThread::Execute()
             ok = false;
             break;
         }
-        auto download = std::make_unique<TFWDownload>(address, form, target);
+        auto download = std::make_unique<TFWDownload>(address, form, target, file.Size > 0 ? file.Size : 0);
         while (!download->Done && !Terminated()) Sleep(50);
         if (!download->Done) download->Terminate();
         download->WaitFor();

@@ -149,12 +149,15 @@ TFormUpdate &UpdateForm();
 
 class TFWDownload : public TThread {
 public:
-    // Runs at once; the creator frees it after Done.
-    TFWDownload(const std::string &address, TFormUpdate *window, const std::string &target);
+    // Runs at once; the creator frees it after Done. maxSize (bytes, 0 for no
+    // limit) ends a reply that grows beyond the announced file.
+    TFWDownload(const std::string &address, TFormUpdate *window, const std::string &target,
+                int64_t maxSize = 0);
     ~TFWDownload() override;
 
     std::string Address, Target;
     TFormUpdate *Window;
+    int64_t MaxSize;
     std::atomic<bool> Done{false};
     std::atomic<bool> Succeeded{false};
     // Whether the failure was a cancel (nothing to report) rather than an error.

@@ -77,10 +77,10 @@ constexpr TFontKind N = TFontKind::Normal, B = TFontKind::Bold, H = TFontKind::H
 
 // The pages' layouts (panel coordinates; each page is 600 x 374).
 const TCtlDef Layout[] = {
-    {Shared, K::Button, "ButtonBack", 330, 332, 80, 28, L"Back", N, 0, Ink},
-    {Shared, K::Button, "ButtonNext", 420, 332, 80, 28, L"Next", N, 0, Ink},
-    {Shared, K::Button, "ButtonCancel", 510, 332, 80, 28, L"Cancel", N, 0, Ink},
-    {Shared, K::Button, "ButtonClose", 510, 332, 80, 28, L"Close", N, 0, Ink},
+    {Shared, K::Button, "ButtonBack", 300, 332, 90, 28, L"Back", N, 0, Ink},
+    {Shared, K::Button, "ButtonNext", 400, 332, 90, 28, L"Next", N, 0, Ink},
+    {Shared, K::Button, "ButtonCancel", 500, 332, 90, 28, L"Cancel", N, 0, Ink},
+    {Shared, K::Button, "ButtonClose", 500, 332, 90, 28, L"Close", N, 0, Ink},
     // Welcome
     {pgWelcome, K::Label, "LabelWelcomeHeader", 24, 10, 552, 22, L"%BRAND% keeps your computer fast and stable:", H, 0, Teal},
     {pgWelcome, K::Box, "ImageWelcome", 470, 60, 96, 96, L"", N, 0, Ink},
@@ -114,12 +114,12 @@ const TCtlDef Layout[] = {
     {pgResults, K::Label, "LabelResultsTweaks", 410, 130, 160, 18, L"0", B, Code, Accent},
     {pgResults, K::Label, "LabelCleanSizeText", 104, 156, 300, 18, L"Disk space to free:", N, 0, Ink},
     {pgResults, K::Label, "LabelResultsSize", 410, 156, 160, 18, L"0 MB", B, Code, Accent},
-    {pgResults, K::Label, "LabelResultsHint", 24, 252, 552, 18, L"", B, Code, Ink},
-    {pgResults, K::Label, "LabelResultsNext", 24, 274, 552, 18, L"Click on \u201cNext\u201d to speed up your system.", N, 0, Ink},
-    {pgResults, K::Label, "LabelResultsCleanNext", 24, 274, 552, 18, L"Click on \u201cClose\u201d to finish the wizard.", N, 0, Ink},
+    {pgResults, K::Label, "LabelResultsHint", 24, 238, 552, 34, L"", B, Code, Ink},
+    {pgResults, K::Label, "LabelResultsNext", 24, 280, 552, 18, L"Click on \u201cNext\u201d to speed up your system.", N, 0, Ink},
+    {pgResults, K::Label, "LabelResultsCleanNext", 24, 280, 552, 18, L"Click on \u201cClose\u201d to finish the wizard.", N, 0, Ink},
     {pgResults, K::Button, "ButtonResultsReview", 24, 332, 130, 28, L"Review Issues", N, 0, Ink},
-    {pgResults, K::Button, "ButtonResultsBack", 223, 332, 80, 28, L"Back", N, 0, Ink},
-    {pgResults, K::Go, "ButtonFix", 322, 326, 178, 36, L"Fix All Errors", B, Code, White},
+    {pgResults, K::Button, "ButtonResultsBack", 203, 332, 90, 28, L"Back", N, 0, Ink},
+    {pgResults, K::Go, "ButtonFix", 312, 326, 178, 36, L"Fix All Errors", B, Code, White},
     // Review (steps 5, 13, 14)
     {pgReview, K::Tree, "TreeViewReview", 24, 0, 552, 320, L"", N, 0, Ink},
     {pgReview, K::Button, "ButtonReviewBack", 496, 332, 80, 28, L"Back", N, 0, Ink},
@@ -131,7 +131,7 @@ const TCtlDef Layout[] = {
     {pgRepairDone, K::Box, "ImageRepairDone", 24, 16, 64, 64, L"", N, 0, Ink},
     {pgRepairDone, K::Label, "LabelRepairDoneText", 104, 20, 472, 54,
      L"If you would like to fix issues that are slowing down your computer, then click on \u201cSpeed Up My System\u201d. If not, click on \u201cFinish\u201d.", N, 0, Ink},
-    {pgRepairDone, K::Button, "ButtonFinish", 227, 332, 80, 28, L"Finish", N, 0, Ink},
+    {pgRepairDone, K::Button, "ButtonFinish", 217, 332, 90, 28, L"Finish", N, 0, Ink},
     {pgRepairDone, K::Button, "ButtonRepairBack", 317, 332, 80, 28, L"Back", N, 0, Ink},
     {pgRepairDone, K::Go, "ButtonSpeedUp", 406, 326, 184, 36, L"Speed Up My System", B, 0, White},
     // SpeedUp
@@ -148,8 +148,8 @@ const TCtlDef Layout[] = {
     {pgSpeedUp, K::Label, "LabelSpeedUpSize", 306, 147, 120, 18, L"0 MB", B, Code, Accent},
     {pgSpeedUp, K::Button, "ButtonReviewFiles", 469, 120, 107, 28, L"Review files", N, 0, Ink},
     {pgSpeedUp, K::Label, "LabelSpeedUpNext", 24, 274, 552, 18, L"Click on \u201cSpeed Up My System\u201d to continue.", N, 0, Ink},
-    {pgSpeedUp, K::Button, "ButtonSpeedUpBack", 212, 332, 80, 28, L"Back", N, 0, Ink},
-    {pgSpeedUp, K::Go, "ButtonSpeedUpGo", 302, 326, 198, 36, L"Speed Up My System", B, 0, White},
+    {pgSpeedUp, K::Button, "ButtonSpeedUpBack", 192, 332, 90, 28, L"Back", N, 0, Ink},
+    {pgSpeedUp, K::Go, "ButtonSpeedUpGo", 292, 326, 198, 36, L"Speed Up My System", B, 0, White},
     // SpeedUpProgress
     {pgSpeedUpProgress, K::Box, "AnimSpeedUp", 128, 6, 344, 100, L"", N, 0, Ink},
     {pgSpeedUpProgress, K::Label, "LabelSpeedUpProgress", 24, 196, 552, 18, L"Optimizing your system, please wait...", B, 0, Ink},
@@ -535,12 +535,12 @@ void TFormSteps::PrepareResults()
                 n == c.ErrorsFound ? ::Translate("FixAllHint", L"Click on \u201cFix All Errors\u201d to repair your system registry.")
                                    : ::Translate("FixErrorsHint", L"Click on \u201cFix Errors\u201d to repair your system registry."));
         // Widen to the caption, right edge kept, and keep Back 19 px to its left.
-        SetWindowPos(fix, nullptr, 322, 326, 178, 36, SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(fix, nullptr, 312, 326, 178, 36, SWP_NOZORDER | SWP_NOACTIVATE);
         FitButtonWidth(fix, 35, 178, 0);
         RECT r;
         GetWindowRect(fix, &r);
         MapWindowPoints(nullptr, FPanels[page], reinterpret_cast<POINT *>(&r), 2);
-        Place("ButtonResultsBack", r.left - 19 - 80, 332);
+        Place("ButtonResultsBack", r.left - 19 - 90, 332);
     } else {
         PutShared(page, speedUp, speedUp, speedUp, !speedUp);
         SetText(Control("LabelResultsHint"), speedUp ? ::Translate("FixClean", L"Your computer is clean.")
@@ -569,7 +569,7 @@ void TFormSteps::PrepareRepairDone()
     Show("ButtonSpeedUp", speedUp);
     const int backX = speedUp ? 317 : 518;
     Place("ButtonRepairBack", backX, 332);
-    Place("ButtonFinish", backX - 90, 332);
+    Place("ButtonFinish", backX - 100, 332);
     TfwRun::TrimBackups(bkFix);
 }
 
