@@ -5,11 +5,16 @@
 #   SHA256SUMS                the checksums of both, as sha256sum writes them
 #   update/                   the folder the service answers update checks
 #                             from (--release): version.txt and the cabinet
-#   tools/release.sh [BUILD_DIR]     (default: build)
+#   tools/release.sh [BUILD_DIR]            (default: build)
+#   tools/release.sh --no-build BUILD_DIR   package what is built already
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$top/build}
-"$top/tools/build.sh" "$build"
+if [ "${1:-}" = --no-build ]; then
+  build=$2
+else
+  build=${1:-$top/build}
+  "$top/tools/build.sh" "$build"
+fi
 build=$(cd "$build" && pwd)
 version=$(sed -n 's/^#define TOVU_VERSION_TEXT "\(.*\)"$/\1/p' "$build/generated/tovu_version.h")
 [ -n "$version" ] || { echo "release: no version in $build/generated/tovu_version.h" >&2; exit 2; }
