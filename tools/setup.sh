@@ -31,7 +31,18 @@ ensure_locale() {
     $SUDO locale-gen >&2
 }
 
+# The programs' built-in service and web addresses name hosts that are not
+# ours to reach from a test machine: the roles send their reports there
+# unless a test points them elsewhere. Resolving those names to the loopback
+# address keeps every such request on this machine, where nothing answers.
+ensure_hosts() {
+    local names="service.tovu.example.org www.tovu.example.org"
+    grep -q 'service\.tovu\.example\.org' /etc/hosts 2>/dev/null && return 0
+    echo "127.0.0.1 $names" | $SUDO tee -a /etc/hosts >/dev/null
+}
+
 if [ ${#missing[@]} -eq 0 ]; then
+    ensure_hosts
     ensure_locale
     "$here/ensure-i386.sh"
     exit 0
@@ -43,5 +54,6 @@ fi
 echo "setup: installing ${missing[*]}" >&2
 $SUDO apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+ensure_hosts
 ensure_locale
 "$here/ensure-i386.sh"
