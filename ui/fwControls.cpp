@@ -348,9 +348,9 @@ HFONT UiFont(TFontKind kind)
     }
     int i = static_cast<int>(kind);
     if (Fonts[i]) return Fonts[i];
-    static const struct { int Height, Weight; } spec[] = {{-12, FW_NORMAL}, {-12, FW_BOLD}, {-19, FW_BOLD}, {-16, FW_BOLD}, {-11, FW_NORMAL}};
+    static const struct { int Height, Weight; } looks[] = {{-12, FW_NORMAL}, {-12, FW_BOLD}, {-19, FW_BOLD}, {-16, FW_BOLD}, {-11, FW_NORMAL}};
     std::wstring face = FaceFor(CurrentLanguage());
-    Fonts[i] = CreateFontW(spec[i].Height, 0, 0, 0, spec[i].Weight, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+    Fonts[i] = CreateFontW(looks[i].Height, 0, 0, 0, looks[i].Weight, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                            CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS, face.c_str());
     return Fonts[i];
 }
